@@ -1,0 +1,54 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace qvtest {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "qvtest-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string bin_dir() { return QV_TEST_BIN_DIR; }
+std::string test_plugin_dir() { return QV_TEST_PLUGIN_DIR; }
+
+void stage(const fs::path& folder, const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        fs::path from = fs::path(test_plugin_dir()) / file;
+        if (!fs::exists(from)) from = fs::path(bin_dir()) / file;
+        fs::copy_file(from, folder / file, fs::copy_options::overwrite_existing);
+    }
+}
+
+void run_from(const fs::path& folder) { set_program_path((folder / "quorvel").string()); }
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<uint8_t> read_stream(FILE* stream) {
+    std::vector<uint8_t> bytes;
+    std::rewind(stream);
+    for (int c; (c = std::fgetc(stream)) != EOF;) bytes.push_back(uint8_t(c));
+    return bytes;
+}
+
+}  // namespace qvtest

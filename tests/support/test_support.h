@@ -1,0 +1,41 @@
+// Shared helpers of the unit tests: temporary folders, the program's place, file bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qvtest {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Where the engine believes the running program lies; empty makes the lookup fail.
+void set_program_path(const std::string& path);
+
+// Copies built plug-ins (file names as built) into folder; test plug-ins come from the test
+// plug-in folder, shipped ones from the program folder.
+void stage(const std::filesystem::path& folder, const std::vector<std::string>& files);
+// Places the "program" in folder: the engine then searches plug-ins there.
+void run_from(const std::filesystem::path& folder);
+
+std::vector<uint8_t> read_file(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> read_stream(FILE* stream);  // from the start to the end
+
+std::string bin_dir();          // the built programs and plug-ins
+std::string test_plugin_dir();  // the test-only plug-ins
+
+}  // namespace qvtest
