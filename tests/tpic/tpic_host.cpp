@@ -2,6 +2,9 @@
 // unloads it, as often as asked in one process, and prints each result and path.
 //   tpic_host plot PATH TIMES MINX MINY MAXX MAXY [X,Y,SIZE ...]
 //       dots oldest first; no dots: a null chain; PATH "-": a null path
+//   tpic_host info LENGTH
+//       the description in a 1024-byte buffer of 'U's, non-'U' bytes up to the last printed,
+//       a NUL as "\0"
 //   tpic_host encode DATAFILE PATH TIMES
 //       packs the file and lays it out as the console does, rendered by "LaTeX2e"
 // Prints "RESULT PATH" per call on standard output.
@@ -46,6 +49,23 @@ int plot(int argc, char** argv) {
     return 0;
 }
 
+int info(int argc, char** argv) {
+    if (argc != 3) return 2;
+    void* library = platform_load((qvtest::bin_dir() + "/qvtpic.qvp").c_str());
+    auto qvinfo = reinterpret_cast<QvInfoFn>(platform_symbol(library, "qvinfo"));
+    if (!qvinfo) return 3;
+    char buffer[QV_PATH_MAX];
+    std::memset(buffer, 'U', sizeof buffer);
+    const int32_t result = qvinfo(buffer, uint32_t(std::atoi(argv[2])));
+    platform_unload(library);
+    size_t end = sizeof buffer;
+    while (end && buffer[end - 1] == 'U') --end;
+    std::printf("%d ", result);
+    for (size_t i = 0; i < end; ++i) buffer[i] ? std::putchar(buffer[i]) : std::printf("\\0");
+    std::printf(" %zu\n", end);
+    return 0;
+}
+
 int encode(int argc, char** argv) {
     if (argc != 5) return 2;
     qvtest::set_program_path(qvtest::bin_dir() + "/quorvel");
@@ -71,6 +91,7 @@ int encode(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "plot") == 0) return plot(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "encode") == 0) return encode(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "info") == 0) return info(argc, argv);
     std::fprintf(stderr, "usage: %s plot|encode ...\n", argv[0]);
     return 2;
 }
