@@ -47,7 +47,7 @@ std::vector<PlacedDot> positions(std::vector<PlacedDot> dots) {
 
 FILE* stream_of(const std::vector<uint8_t>& bytes) {
     FILE* f = std::tmpfile();
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     return f;
 }

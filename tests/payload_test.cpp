@@ -27,7 +27,7 @@ protected:
 
     static FILE* stream_of(const Bytes& bytes) {
         FILE* f = std::tmpfile();
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::rewind(f);
         return f;
     }
