@@ -195,6 +195,10 @@ TEST_F(SizeDialogTest, AcceptedUnchangedGives4000) {
         const auto texts = label_texts(window);
         EXPECT_NE(std::find(texts.begin(), texts.end(), "出力サイズ(minch):"), texts.end());
         EXPECT_STREQ(gtk_entry_get_text(field()), "4000");
+        // No owner and no grab: the host's own windows stay usable meanwhile.
+        EXPECT_FALSE(gtk_window_get_transient_for(GTK_WINDOW(window)));
+        EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(window)));
+        EXPECT_FALSE(gtk_grab_get_current());
         EXPECT_EQ(resolved_family(named(window, "1008")), "IPAMincho");
         screenshot(window, "size_dialog");
         gtk_button_clicked(GTK_BUTTON(button_labelled(window, "設定")));
@@ -261,6 +265,9 @@ TEST_F(SizeDialogTest, AboutShowsThePluginsOwnLinesOnceAtEveryOpening) {
         return [&, shoot] {
             GtkWidget* about = open_window("About");
             check_about(about, "Qvtpic Ver.0.1", tpic_build_date);
+            // Owned by the size dialog, which takes no input while the box is up.
+            EXPECT_EQ(GTK_WIDGET(gtk_window_get_transient_for(GTK_WINDOW(about))), dialog());
+            EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(about)));
             press(about, GDK_KEY_Escape);
             EXPECT_EQ(open_windows("About").size(), 1u) << "Escape closed the About box";
             if (shoot) screenshot(about, "about_box");
