@@ -1,0 +1,29 @@
+// Shared between decode.cpp and its tests: the stages of dot_decode after thresholding.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "quorvel.h"
+
+// Receives each blob that a walk reaches, while it is still in its ring.
+typedef void (*DotWalkVisit)(void* context, const Blob* blob);
+
+// From first, steps again and again to the nearest blob not yet visited (the first after the
+// current one in ring order on a tie), calls visit with it and releases the blob left behind;
+// finally releases the last blob, so the whole ring is gone. literal follows the ring with
+// blob_nearest at every step; otherwise a grid of the centres gives the same steps.
+void dot_walk(Blob* first, bool literal, DotWalkVisit visit, void* context) noexcept;
+
+// In a centred ring: takes the largest blob that scores at least 224 as the start blob (dropping
+// larger ones that score less), removes it and returns its nearest blob, the marker. Null when
+// no blob qualifies or the start blob is alone; the ring is then released.
+Blob* dot_find_marker(Blob* ring) noexcept;
+
+// Walks from the marker and turns the blobs' pixel counts into bits, least significant first,
+// writing each whole byte to stream. Releases the ring; returns the bytes written.
+uint32_t dot_read_walk(Blob* marker, FILE* stream, bool literal) noexcept;
+
+// Centres the labelled ring, finds the start blob and the marker, walks the rest and writes
+// the bytes to stream. Releases the ring on every path; returns the bytes written.
+uint32_t dot_decode_ring(Blob* ring, FILE* stream, bool literal) noexcept;
