@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -70,7 +71,7 @@ class Plugin {
     // IsSupported on the first 2048 bytes of `bytes`, zero-filled, under the given name.
     bool accepts(const std::vector<uint8_t>& bytes, const char* name = "picture.dat") const {
         std::vector<uint8_t> header(SUSIE_HEADER_SIZE, 0);
-        std::memcpy(header.data(), bytes.data(), std::min(bytes.size(), header.size()));
+        std::copy_n(bytes.begin(), std::min(bytes.size(), header.size()), header.begin());
         return supported(name, header.data()) != 0;
     }
 
