@@ -2,6 +2,10 @@
 // read, and changed the way printing and scanning change them (scale, rotation, blur, noise).
 #pragma once
 
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
+
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
