@@ -15,6 +15,12 @@ typedef void (*DotWalkVisit)(void* context, const Blob* blob);
 // blob_nearest at every step; otherwise a grid of the centres gives the same steps.
 void dot_walk(Blob* first, bool literal, DotWalkVisit visit, void* context) noexcept;
 
+// In a centred ring: the largest blob that scores at least 224 (the first in ring order among
+// equals), after removing every larger or equal blob met before it that scores less, as
+// repeated blob_largest and blob_remove would; null when the ring empties. literal repeats
+// them; otherwise an order by count gives the same candidates.
+Blob* dot_find_start(Blob* ring, bool literal) noexcept;
+
 // In a centred ring: takes the largest blob that scores at least 224 as the start blob (dropping
 // larger ones that score less), removes it and returns its nearest blob, the marker. Null when
 // no blob qualifies or the start blob is alone; the ring is then released.

@@ -65,6 +65,8 @@ class Picture {
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
     ~Picture() {
+        // A plug-in that stored one handle twice must not make us free it twice.
+        if (bits == info) bits = nullptr;
         for (PlatformHandle h : {info, bits}) {
             if (!h) continue;
             while (platform_local_unlock(h)) {

@@ -2,6 +2,8 @@
 // and the grid walk against the literal one, and pictures that must give 0.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -113,6 +115,41 @@ TEST(DotFindMarker, StartBlobMustScoreAtLeast224) {
     gray_disc(15, 15, 9, 1, GRAY_SET, lone.get());
     EXPECT_EQ(dot_find_marker(blob_center(blob_label(1, lone.get()))), nullptr);
     EXPECT_EQ(dot_find_marker(nullptr), nullptr);
+}
+
+// The blobs of a ring in ring order from the one given: point and count.
+std::vector<std::array<int64_t, 3>> ring_seen(const Blob* ring) {
+    std::vector<std::array<int64_t, 3>> seen;
+    for (const Blob* b = ring; b; b = b->next == ring ? nullptr : b->next)
+        seen.push_back({b->x, b->y, b->count});
+    return seen;
+}
+
+TEST(DotFindStart, OrderByCountTakesTheLiteralCandidates) {
+    // Noise (fixed seed) makes many ragged blobs larger than the first round one, so the
+    // search refuses dozens of candidates, among them many of equal counts.
+    std::mt19937 random(224);
+    size_t most_refused = 0;
+    for (int round = 0; round < 60; ++round) {
+        const int w = 20 + int(random() % 150), h = 20 + int(random() % 150);
+        const int density = 15 + int(random() % 40);
+        Image image(gray_create(uint16_t(w), uint16_t(h)));
+        for (int i = 0; i < w * h; ++i) image->pixels[i] = int(random() % 100) < density;
+        const int skip = int(random() % 50);
+        std::vector<std::array<int64_t, 3>> after[2];
+        size_t blobs = 0;
+        for (bool literal : {false, true}) {
+            Blob* ring = blob_center(blob_label(1, image.get()));
+            for (int k = 0; k < skip; ++k) ring = ring->next;
+            blobs = ring_seen(ring).size();
+            Blob* start = dot_find_start(ring, literal);
+            after[literal] = ring_seen(start);
+            blob_free_ring(start);
+        }
+        EXPECT_EQ(after[0], after[1]) << "round " << round;
+        most_refused = std::max(most_refused, blobs - after[1].size());
+    }
+    EXPECT_GT(most_refused, 100u);  // the order by count was used, not only the first tries
 }
 
 // Records the blobs a walk reaches, each known by its count, which the tests make unique.
