@@ -1,35 +1,27 @@
 // Blobs: marked pixels grouped through left and upper neighbours, kept in a circular ring whose
 // order breaks every tie of the queries below.
 #include <cstdlib>
-#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "quorvel.h"
 
 namespace {
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 // Joins a blob's neighbours to each other, taking it out of its ring.
 void unlink(Blob* blob) {
     blob->prev->next = blob->next;
     blob->next->prev = blob->prev;
 }
-}  // namespace
 
-Blob* blob_new(int16_t x, int16_t y, Blob* ring) noexcept {
-    auto* pixel = static_cast<BlobPixel*>(std::malloc(sizeof(BlobPixel)));
+// A one-pixel blob's record linked in just before ring (or alone), its pixel not yet made.
+Blob* new_blob(int16_t x, int16_t y, Blob* ring) {
     auto* blob = static_cast<Blob*>(std::malloc(sizeof(Blob)));
-    if (!pixel || !blob) {
-        std::free(pixel);
-        std::free(blob);
-        return nullptr;
-    }
-    *pixel = BlobPixel{0, 0, blob, nullptr};
+    if (!blob) return nullptr;
     blob->count = 1;
     blob->x = x;
     blob->y = y;
-    blob->pixels = pixel;
+    blob->pixels = nullptr;
     if (ring) {
         // Just before ring: the label pass thus keeps the newest blob behind its current one.
         blob->prev = ring->prev;
@@ -40,6 +32,20 @@ Blob* blob_new(int16_t x, int16_t y, Blob* ring) noexcept {
         blob->prev = blob;
         blob->next = blob;
     }
+    return blob;
+}
+}  // namespace
+
+Blob* blob_new(int16_t x, int16_t y, Blob* ring) noexcept {
+    auto* pixel = static_cast<BlobPixel*>(std::malloc(sizeof(BlobPixel)));
+    if (!pixel) return nullptr;
+    Blob* blob = new_blob(x, y, ring);
+    if (!blob) {
+        std::free(pixel);
+        return nullptr;
+    }
+    *pixel = BlobPixel{0, 0, blob, nullptr};
+    blob->pixels = pixel;
     return blob;
 }
 
@@ -62,31 +68,86 @@ Blob* blob_merge(Blob* source, Blob* destination) noexcept {
     return destination;
 }
 
+// Labelling gives the blobs, reference points, counts and ring order of a pass that makes a
+// one-pixel blob for every marked pixel and merges it into its left and then its upper
+// neighbour's blob with blob_merge. Moving pixels at every merge costs, for a blob that grows
+// along a row and then joins many small blobs above it, its whole size each time: 38 s for a
+// 1024 x 1024 picture of 65% noise, hours at 4096. Here the merges move only the sets of a
+// union-find forest; each set keeps the Blob record that the merge rules let survive, and the
+// pixels are made once at the end, each straight into its final blob.
 Blob* blob_label(uint8_t mask, const GrayImage* image) noexcept {
     if (mask == 0 || !image) return nullptr;
     const size_t width = image->width, height = image->height;
-    // One cell per pixel, for this call only: the pixel made there, or none.
-    std::unique_ptr<BlobPixel*, FreeDeleter> index(
-        static_cast<BlobPixel**>(std::calloc(width * height, sizeof(BlobPixel*))));
-    if (!index) return nullptr;
-    BlobPixel** cells = index.get();
     Blob* current = nullptr;
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* row = image->pixels + y * width;
-        BlobPixel** cell = cells + y * width;
-        for (size_t x = 0; x < width; ++x) {
-            if (!(row[x] & mask)) continue;  // calloc left the cell empty
-            Blob* blob = blob_new(int16_t(x), int16_t(y), current);
-            if (!blob) {
-                blob_free_ring(current);
-                return nullptr;
+    try {
+        size_t marked = 0;
+        for (size_t i = 0; i < width * height; ++i) marked += (image->pixels[i] & mask) != 0;
+        if (marked == 0) return nullptr;
+        // Sets are numbered by their first pixel in scan order; the root of each holds the
+        // blob of its pixels. The two rows give the set of each pixel above and to the left.
+        constexpr uint32_t kEmpty = UINT32_MAX;
+        std::vector<uint32_t> parent(marked);
+        std::vector<Blob*> blob_of(marked);
+        std::vector<uint32_t> above(width, kEmpty), row(width, kEmpty);
+        auto find = [&](uint32_t e) {
+            while (parent[e] != e) e = parent[e] = parent[parent[e]];
+            return e;
+        };
+        // blob_merge(blob of a, blob of b) without moving pixels: b's blob survives.
+        auto merge = [&](uint32_t a, uint32_t b) {
+            const uint32_t ra = find(a), rb = find(b);
+            Blob* destination = blob_of[rb];
+            if (ra == rb) return destination;
+            Blob* source = blob_of[ra];
+            // The smaller tree goes under the larger; the survivor is the rules', not the tree's.
+            if (source->count > destination->count) {
+                parent[rb] = ra;
+                blob_of[ra] = destination;
+            } else {
+                parent[ra] = rb;
             }
-            current = blob;
-            cell[x] = blob->pixels;
-            if (x > 0 && cell[x - 1]) current = blob_merge(cell[x]->owner, cell[x - 1]->owner);
-            if (y > 0 && cell[x - width])
-                current = blob_merge(cell[x]->owner, cell[x - width]->owner);
+            destination->count += source->count;
+            unlink(source);
+            std::free(source);
+            return destination;
+        };
+        uint32_t next = 0;
+        for (size_t y = 0; y < height; ++y) {
+            const uint8_t* px = image->pixels + y * width;
+            for (size_t x = 0; x < width; ++x) {
+                if (!(px[x] & mask)) {
+                    row[x] = kEmpty;
+                    continue;
+                }
+                Blob* blob = new_blob(int16_t(x), int16_t(y), current);
+                if (!blob) throw std::bad_alloc();
+                current = blob;
+                const uint32_t e = next++;
+                parent[e] = e;
+                blob_of[e] = blob;
+                row[x] = e;
+                if (x > 0 && row[x - 1] != kEmpty) current = merge(e, row[x - 1]);
+                if (y > 0 && above[x] != kEmpty) current = merge(e, above[x]);
+            }
+            std::swap(above, row);
         }
+        // Every pixel now joins its final blob at its final offset.
+        next = 0;
+        for (size_t y = 0; y < height; ++y) {
+            const uint8_t* px = image->pixels + y * width;
+            for (size_t x = 0; x < width; ++x) {
+                if (!(px[x] & mask)) continue;
+                Blob* owner = blob_of[find(next++)];
+                auto* pixel = static_cast<BlobPixel*>(std::malloc(sizeof(BlobPixel)));
+                if (!pixel) throw std::bad_alloc();
+                *pixel = BlobPixel{int16_t(int32_t(x) - owner->x), int16_t(int32_t(y) - owner->y),
+                                   owner, owner->pixels};
+                owner->pixels = pixel;
+            }
+        }
+    } catch (...) {
+        blob_free_ring(current);
+        return nullptr;
     }
     return current;
 }

@@ -170,6 +170,54 @@ TEST(BlobLabel, GroupsMatchFloodFillOnNoise) {
     }
 }
 
+// The labelling pass in its plainest form: a one-pixel blob per marked pixel, merged into its
+// left and then its upper neighbour's blob, every pixel moved at every merge.
+Blob* literal_label(const GrayImage* image) {
+    const int w = image->width, h = image->height;
+    std::vector<BlobPixel*> cell(size_t(w) * h, nullptr);
+    Blob* current = nullptr;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (!image->pixels[y * w + x]) continue;
+            current = blob_new(int16_t(x), int16_t(y), current);
+            BlobPixel*& here = cell[y * w + x];
+            here = current->pixels;
+            if (x > 0 && cell[y * w + x - 1])
+                current = blob_merge(here->owner, cell[y * w + x - 1]->owner);
+            if (y > 0 && cell[(y - 1) * w + x])
+                current = blob_merge(here->owner, cell[(y - 1) * w + x]->owner);
+        }
+    return current;
+}
+
+TEST(BlobLabel, SameRingAsMovingEveryPixelAtEveryMerge) {
+    // Random masks of every density (fixed seed), and combs whose teeth join a bar below, where
+    // a growing blob merges into one small blob after another.
+    std::mt19937 random(1024);
+    std::vector<Image> images;
+    for (int round = 0; round < 40; ++round) {
+        const int w = 1 + int(random() % 90), h = 1 + int(random() % 90);
+        const int density = int(random() % 101);
+        Image image(gray_create(uint16_t(w), uint16_t(h)));
+        for (int i = 0; i < w * h; ++i) image->pixels[i] = int(random() % 100) < density;
+        images.push_back(std::move(image));
+    }
+    Points comb;
+    for (int x = 0; x < 40; ++x) comb.push_back({x, 9});
+    for (int x = 0; x < 40; x += 2)
+        for (int y = int(x % 7); y < 9; ++y) comb.push_back({x, y});
+    images.push_back(mask_image(40, 10, comb));
+    for (const Image& image : images) {
+        Ring fast(blob_label(1, image.get())), slow(literal_label(image.get()));
+        ASSERT_EQ(fast == nullptr, slow == nullptr);
+        EXPECT_EQ(ring_order(fast.get()), ring_order(slow.get()));
+        for (const Blob *a = fast.get(), *b = slow.get(); a; a = a->next, b = b->next) {
+            EXPECT_EQ(positions(a), positions(b));
+            if (a->next == fast.get()) break;
+        }
+    }
+}
+
 TEST(BlobNewMerge, MovesPixelsIntoTheDestination) {
     Blob* a = blob_new(10, 20, nullptr);
     ASSERT_TRUE(a);
