@@ -124,4 +124,10 @@ TEST(JpegImport, RefusesWhatItCannotReadWhole) {
     }
 }
 
+TEST(JpegImport, SurvivesDamagedFiles) {
+    const Picture colour = reference(false, 8);
+    survive_damage("jpeg.spi", jpeg_file(Kind::progressive, colour));
+    survive_damage("jpeg.spi", jpeg_file(Kind::cmyk, colour));
+}
+
 }  // namespace

@@ -167,4 +167,11 @@ TEST(PngImport, RefusesWhatItCannotReadWhole) {
         EXPECT_NE(decode_bytes(plugin, dir, c.bytes, got), SUSIE_OK) << c.name;
 }
 
+TEST(PngImport, SurvivesDamagedFiles) {
+    const Picture colour = reference(false, 4);
+    survive_damage("png.spi",
+                   png_file({PNG_COLOR_TYPE_RGBA, 16, samples(colour, false, true, true)},
+                            colour.width, colour.height));
+}
+
 }  // namespace

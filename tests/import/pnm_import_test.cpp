@@ -119,4 +119,9 @@ TEST(PnmImport, RefusesWhatItCannotReadWhole) {
     }
 }
 
+TEST(PnmImport, SurvivesDamagedFiles) {
+    survive_damage("pnm.spi", pnm_file(3, reference(false, 2)));
+    survive_damage("pnm.spi", pnm_file(6, reference(false, 2), 65535));
+}
+
 }  // namespace

@@ -231,4 +231,13 @@ TEST(TiffImport, RefusesWhatItCannotReadWhole) {
         EXPECT_NE(decode_bytes(plugin, dir, c.bytes, got), SUSIE_OK) << c.name;
 }
 
+TEST(TiffImport, SurvivesDamagedFiles) {
+    qvtest::TempDir dir;
+    survive_damage("tiff.spi", tiff_file(dir, {{kG4, reference(true, 8)}}));
+    survive_damage(
+        "tiff.spi",
+        tiff_file(dir, {{{.compression = COMPRESSION_LZW, .alpha = true, .row = rgba_row},
+                         reference(false, 4)}}));
+}
+
 }  // namespace
