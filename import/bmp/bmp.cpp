@@ -21,19 +21,24 @@ constexpr size_t kReadLimit = size_t(SUSIE_MAX_SIDE) * SUSIE_MAX_SIDE * 4 + (1 <
 
 enum : uint32_t { kAlphaBitfields = 6 };
 
+// One colour channel of a bit-field pixel, scaled to 8 bits; channels of up to 10 bits read
+// the scaled value from a table instead of dividing for every sample.
 struct Channel {
     uint32_t mask = 0;
     int shift = 0;
     uint32_t max = 0;  // the largest value after the shift
+    uint8_t table[1024] = {};
 
     void set(uint32_t m) {
         mask = m;
         shift = m ? std::countr_zero(m) : 0;
         max = m >> shift;
+        for (uint32_t v = 0; max && max < 1024 && v <= max; ++v) table[v] = uint8_t(v * 255 / max);
     }
     uint8_t operator()(uint32_t pixel) const {
-        if (!max) return 0;
-        return uint8_t(uint64_t((pixel & mask) >> shift) * 255 / max);
+        const uint32_t v = (pixel & mask) >> shift;
+        if (max < 1024) return table[v];
+        return uint8_t(uint64_t(v) * 255 / max);
     }
 };
 
@@ -115,7 +120,7 @@ bool parse_header(const uint8_t* p, size_t size, Header& h) {
 
 class Reader {
    public:
-    Reader(const std::vector<uint8_t>& file, const Header& h) : file_(file), h_(h) {}
+    Reader(const spi::Bytes& file, const Header& h) : file_(file), h_(h) {}
 
     int32_t read(PlatformHandle* info, PlatformHandle* bits);
 
@@ -126,7 +131,7 @@ class Reader {
     uint32_t pixel(const uint8_t* row, int32_t x) const;
     int32_t row_of(int32_t line) const { return top_down_ ? line : height_ - 1 - line; }
 
-    const std::vector<uint8_t>& file_;
+    const spi::Bytes& file_;
     const Header& h_;
     int32_t width_ = 0, height_ = 0;
     bool top_down_ = false;
@@ -260,9 +265,7 @@ int32_t Reader::read(PlatformHandle* info, PlatformHandle* bits) {
             for (int32_t x = 0; x < width_ && !use_alpha; ++x)
                 use_alpha = alpha(pixel(row_at(line), x)) != 0;
 
-    std::vector<uint8_t> rgb(size_t(width_) * height_ * 3);
-    uint8_t* out = rgb.data();
-    for (int32_t line = 0; line < height_; ++line) {
+    auto decode_row = [&](int32_t line, uint8_t* out) {
         const uint8_t* row = rle ? nullptr : row_at(line);
         for (int32_t x = 0; x < width_; ++x, out += 3) {
             if (h_.bits <= 8) {
@@ -283,8 +286,16 @@ int32_t Reader::read(PlatformHandle* info, PlatformHandle* bits) {
                 for (int i = 0; i < 3; ++i) out[i] = spi::over_white(out[i], a);
             }
         }
+    };
+    // Rows are decoded twice, once to learn whether the picture is grey, rather than held
+    // whole: that would cost another 48 MB for 4096 by 4096 pixels.
+    std::vector<uint8_t> row(size_t(width_) * 3);
+    bool grey = true;
+    for (int32_t line = 0; line < height_ && grey; ++line) {
+        decode_row(line, row.data());
+        grey = spi::is_grey(row);
     }
-    return spi::deliver_rgb(width_, height_, rgb, info, bits);
+    return spi::deliver_rows(width_, height_, grey, decode_row, info, bits);
 }
 
 }  // namespace
@@ -305,7 +316,7 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, u
                                                  SusieProgress, int32_t) noexcept {
     if (!spi::picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
     try {
-        std::vector<uint8_t> file;
+        spi::Bytes file;
         uint64_t size = 0;
         if (!spi::read_file(buf, kReadLimit, file, size)) return SUSIE_READ_ERROR;
         Header h;

@@ -42,11 +42,12 @@ File open_file(const char* path, uint64_t& size) {
     return file;
 }
 
-bool read_file(const char* path, size_t limit, std::vector<uint8_t>& bytes, uint64_t& size) {
+bool read_file(const char* path, size_t limit, Bytes& bytes, uint64_t& size) {
     File file = open_file(path, size);
     if (!file) return false;
-    bytes.resize(size_t(std::min<uint64_t>(size, limit)));
-    return std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    bytes.size_ = size_t(std::min<uint64_t>(size, limit));
+    bytes.data_ = std::make_unique_for_overwrite<uint8_t[]>(bytes.size_);
+    return std::fread(bytes.data_.get(), 1, bytes.size_, file.get()) == bytes.size_;
 }
 
 Dib::~Dib() {
@@ -118,30 +119,22 @@ int32_t Dib::deliver(PlatformHandle* info, PlatformHandle* bits) {
     return SUSIE_OK;
 }
 
+bool is_grey(std::span<const uint8_t> rgb) {
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+        if (rgb[i] != rgb[i + 1] || rgb[i] != rgb[i + 2]) return false;
+    return true;
+}
+
 int32_t deliver_rgb(int32_t width, int32_t height, std::span<const uint8_t> rgb,
                     PlatformHandle* info, PlatformHandle* bits) {
-    const size_t count = size_t(width) * size_t(height);
-    if (!side_ok(width, height) || rgb.size() < count * 3) return SUSIE_BAD_DATA;
-    bool grey = true;
-    for (size_t i = 0; grey && i < count; ++i)
-        grey = rgb[3 * i] == rgb[3 * i + 1] && rgb[3 * i] == rgb[3 * i + 2];
-    Dib dib;
-    if (!(grey ? dib.create_grey(width, height) : dib.create_colour(width, height)))
-        return SUSIE_NO_MEMORY;
-    const uint8_t* from = rgb.data();
-    for (int32_t y = 0; y < height; ++y) {
-        uint8_t* to = dib.row(y);
-        for (int32_t x = 0; x < width; ++x, from += 3) {
-            if (grey) {
-                *to++ = from[0];
-            } else {
-                *to++ = from[2];
-                *to++ = from[1];
-                *to++ = from[0];
-            }
-        }
-    }
-    return dib.deliver(info, bits);
+    const size_t row_bytes = size_t(width) * 3;
+    if (!side_ok(width, height) || rgb.size() < row_bytes * size_t(height)) return SUSIE_BAD_DATA;
+    return deliver_rows(
+        width, height, is_grey(rgb.first(row_bytes * size_t(height))),
+        [&](int32_t y, uint8_t* out) {
+            std::memcpy(out, rgb.data() + row_bytes * size_t(y), row_bytes);
+        },
+        info, bits);
 }
 
 }  // namespace spi

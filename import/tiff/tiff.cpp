@@ -19,7 +19,15 @@ constexpr spi::Format kFormat = {"Quorvel TIFF reader (libtiff)", "*.tif;*.tiff"
 // libtiff refuses single allocations above this: a 4096 by 4096 RGBA raster takes 64 MiB.
 constexpr tmsize_t kMaxAlloc = tmsize_t(256) << 20;
 
-int quiet(TIFF*, void*, const char*, const char*, va_list) {
+// libtiff's messages print nothing: errors are counted, and so are a decoder's warnings, which
+// tell of rows it patched (a fax decoder meeting a bad code word warns and goes on).
+// Returning 1 keeps libtiff's own, printing, handlers out.
+int count_error(TIFF*, void* damage, const char*, const char*, va_list) {
+    ++*static_cast<int*>(damage);
+    return 1;
+}
+int count_decoder_warning(TIFF*, void* damage, const char* module, const char*, va_list) {
+    if (module && std::strstr(module, "Decode")) ++*static_cast<int*>(damage);
     return 1;
 }
 
@@ -116,13 +124,16 @@ int32_t read_rgba(TIFF* tif, uint32_t width, uint32_t height, PlatformHandle* in
     return spi::deliver_rgb(int32_t(width), int32_t(height), rgb, info, bits);
 }
 
+// Some decoders report damage and go on with patched rows: any damage reported while
+// reading the pixels refuses the picture.
 int32_t read_tiff(const char* path, PlatformHandle* info, PlatformHandle* bits) {
     uint64_t file_size = 0;
     if (!spi::open_file(path, file_size)) return SUSIE_READ_ERROR;
     std::unique_ptr<TIFFOpenOptions, OptionsFree> opts(TIFFOpenOptionsAlloc());
     if (!opts) return SUSIE_NO_MEMORY;
-    TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quiet, nullptr);
+    int damage = 0;
+    TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), count_error, &damage);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), count_decoder_warning, &damage);
     TIFFOpenOptionsSetMaxSingleMemAlloc(opts.get(), kMaxAlloc);
     // Plain reads ("m": no mapping), so a file that shrinks under us is a read error, not a fault.
     std::unique_ptr<TIFF, TiffClose> tif(TIFFOpenExt(path, "rm", opts.get()));
@@ -143,10 +154,22 @@ int32_t read_tiff(const char* path, PlatformHandle* info, PlatformHandle* bits) 
         bits_per_sample == 1 && samples == 1 && has_photometric &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
         !TIFFIsTiled(tif.get()) && orientation == ORIENTATION_TOPLEFT;
-    if (bilevel)
-        return read_bilevel(tif.get(), width, height, photometric == PHOTOMETRIC_MINISWHITE, info,
-                            bits);
-    return read_rgba(tif.get(), width, height, info, bits);
+    // Complaints about the directory that libtiff got over do not count; damaged pixels do.
+    damage = 0;
+    PlatformHandle picture_info = nullptr, picture_bits = nullptr;
+    const int32_t result =
+        bilevel ? read_bilevel(tif.get(), width, height, photometric == PHOTOMETRIC_MINISWHITE,
+                               &picture_info, &picture_bits)
+                : read_rgba(tif.get(), width, height, &picture_info, &picture_bits);
+    if (result != SUSIE_OK) return result;
+    if (damage) {
+        platform_local_free(picture_info);
+        platform_local_free(picture_bits);
+        return SUSIE_BAD_DATA;
+    }
+    *info = picture_info;
+    *bits = picture_bits;
+    return SUSIE_OK;
 }
 
 }  // namespace

@@ -280,4 +280,23 @@ TEST(BmpImport, RefusesWhatItCannotReadWhole) {
     EXPECT_EQ(bits, nullptr);
 }
 
+TEST(BmpImport, SurvivesDamagedFiles) {
+    const Picture colour = reference(false, 4);
+    survive_damage("bmp.spi", bmp_file({.bits = 8,
+                                        .compression = PLATFORM_BI_RLE8,
+                                        .table = kTable,
+                                        .data = rle(colour, false),
+                                        .width = colour.width,
+                                        .height = colour.height},
+                                       colour));
+    survive_damage("bmp.spi", bmp_file({.header_size = 124,
+                                        .bits = 16,
+                                        .compression = PLATFORM_BI_BITFIELDS,
+                                        .masks = {0xF800, 0x07E0, 0x001F},
+                                        .value = rgb565,
+                                        .width = colour.width,
+                                        .height = colour.height},
+                                       colour));
+}
+
 }  // namespace

@@ -16,6 +16,7 @@ struct Png {
     std::vector<uint8_t> pixels;  // rows of samples as libpng takes them, big-endian for 16 bits
     std::vector<png_color> palette;
     std::vector<uint8_t> transparency;  // tRNS for palette pictures
+    bool interlaced = false;
 };
 
 void append(png_structp png, png_bytep data, png_size_t size) {
@@ -28,15 +29,17 @@ std::vector<uint8_t> png_file(const Png& p, int width, int height) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, append, nullptr);
-    png_set_IHDR(png, info, width, height, p.depth, p.colour_type, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, p.depth, p.colour_type,
+                 p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!p.palette.empty()) png_set_PLTE(png, info, p.palette.data(), int(p.palette.size()));
     if (!p.transparency.empty())
         png_set_tRNS(png, info, p.transparency.data(), int(p.transparency.size()), nullptr);
     png_write_info(png, info);
     const size_t stride = p.pixels.size() / height;
-    for (int y = 0; y < height; ++y)
-        png_write_row(png, const_cast<png_bytep>(&p.pixels[stride * y]));
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < height; ++y) rows.push_back(const_cast<png_bytep>(&p.pixels[stride * y]));
+    png_write_image(png, rows.data());  // all passes when interlaced
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
@@ -110,6 +113,7 @@ TEST(PngImport, EveryFormDecodesTheReference) {
          colour,
          24},
         {"palette", {PNG_COLOR_TYPE_PALETTE, 8, indices, table}, colour, 24},
+        {"palette interlaced", {PNG_COLOR_TYPE_PALETTE, 8, indices, table, {}, true}, colour, 24},
         {"palette with tRNS",
          {PNG_COLOR_TYPE_PALETTE, 8, indices, table, {0, 255, 128}},
          composed,
@@ -161,6 +165,13 @@ TEST(PngImport, RefusesWhatItCannotReadWhole) {
     ASSERT_EQ(decode_bytes(plugin, dir, good, got), SUSIE_OK);
     for (const Case& c : cases)
         EXPECT_NE(decode_bytes(plugin, dir, c.bytes, got), SUSIE_OK) << c.name;
+}
+
+TEST(PngImport, SurvivesDamagedFiles) {
+    const Picture colour = reference(false, 4);
+    survive_damage("png.spi",
+                   png_file({PNG_COLOR_TYPE_RGBA, 16, samples(colour, false, true, true)},
+                            colour.width, colour.height));
 }
 
 }  // namespace

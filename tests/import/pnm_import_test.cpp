@@ -81,8 +81,7 @@ TEST(PnmImport, EveryFormDecodesTheReference) {
     }
     // 16-bit samples keep their high byte's meaning: 0x8000 of 65535 is 128.
     Picture got;
-    ASSERT_EQ(decode_bytes(plugin, dir, bytes_of("P5 1 1 65535\n\x80\x00"s), got),
-              SUSIE_OK);
+    ASSERT_EQ(decode_bytes(plugin, dir, bytes_of("P5 1 1 65535\n\x80\x00"s), got), SUSIE_OK);
     EXPECT_EQ(got.rgb[0], 128);
 }
 
@@ -118,6 +117,11 @@ TEST(PnmImport, RefusesWhatItCannotReadWhole) {
         Picture got;
         EXPECT_NE(decode_bytes(plugin, dir, c.bytes, got), SUSIE_OK) << c.name;
     }
+}
+
+TEST(PnmImport, SurvivesDamagedFiles) {
+    survive_damage("pnm.spi", pnm_file(3, reference(false, 2)));
+    survive_damage("pnm.spi", pnm_file(6, reference(false, 2), 65535));
 }
 
 }  // namespace

@@ -219,3 +219,46 @@ inline void check_identity(const char* format) {
 }
 
 }  // namespace spitest
+
+#include <random>
+
+namespace spitest {
+
+// Damaged copies of a good file (bytes changed, runs overwritten, the end cut off) must each be
+// refused or decoded, never crash or leak; the sanitizer build watches the memory.
+inline void survive_damage(const char* plugin_name, const std::vector<uint8_t>& good,
+                           int copies = 300) {
+    Plugin plugin(plugin_name);
+    ASSERT_TRUE(plugin.loaded());
+    qvtest::TempDir dir;
+    std::mt19937 random(20261211);  // fixed: the same damage on every run
+    int refused = 0;
+    for (int i = 0; i < copies; ++i) {
+        std::vector<uint8_t> bytes = good;
+        auto at = [&] {
+            return std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(random);
+        };
+        switch (i % 3) {
+            case 0:
+                for (int n = 1 + i % 4; n > 0; --n) bytes[at()] = uint8_t(random());
+                break;
+            case 1:
+                bytes.resize(at());
+                break;
+            default: {
+                const size_t from = at();
+                const uint8_t fill = i % 2 ? 0xFF : 0x00;
+                for (size_t k = from; k < std::min(bytes.size(), from + 8); ++k) bytes[k] = fill;
+            }
+        }
+        Picture got;
+        if (decode_bytes(plugin, dir, bytes, got) != SUSIE_OK) {
+            ++refused;
+            continue;
+        }
+        EXPECT_TRUE(got.width >= 1 && got.width <= 4096 && got.height >= 1 && got.height <= 4096);
+    }
+    EXPECT_GT(refused, 0);  // damage that is never noticed means the checks are not reached
+}
+
+}  // namespace spitest
