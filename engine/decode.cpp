@@ -26,7 +26,9 @@ void literal_walk(Blob* current, DotWalkVisit visit, void* context) {
 }
 
 // The walk of blob_nearest and blob_remove without following the ring at every step, which
-// costs n^2/2 steps (9.7 s for the 24,106 dots of a 3000-byte payload). The centres sit in a
+// costs n^2/2 steps: 290 million for the 24,106 dots of a 3000-byte payload, 1.7 s against
+// 0.1 s this way (most of which is releasing the pixels), 12 s when the blobs lie scattered
+// among their pixels in memory. The centres sit in a
 // grid of square cells searched outward ring of cells by ring of cells; a tie in distance goes
 // to the candidate that comes first after the current blob in the ring, which is the smallest
 // (position - current position) modulo the ring's size, since removals keep the cyclic order.

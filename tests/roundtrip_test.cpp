@@ -88,6 +88,15 @@ TEST_F(RoundTrip, ThirteenBytesFromTheBitmapAtOneTwoAndThreePixelsAUnit) {
     }
 }
 
+TEST_F(RoundTrip, CutBitmapGivesZero) {
+    const std::vector<uint8_t> whole = qvtest::read_file(encode(kPayload, "a.txt"));
+    const std::string cut = dir / "cut.bmp";
+    qvtest::write_file(cut, std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+    File stream(std::tmpfile());
+    EXPECT_EQ(dot_decode(cut.c_str(), stream.get()), 0u);
+    EXPECT_TRUE(qvtest::read_stream(stream.get()).empty());
+}
+
 TEST_F(RoundTrip, ThirteenBytesFromOtherFormats) {
     Image one = picture(encode(kPayload, "a.txt"));
     ASSERT_TRUE(one);
