@@ -80,7 +80,7 @@ bool read_stages(const std::string& path, bool literal, Stages& s, FILE* out) {
     blob_center(ring);
     s.centre_ms = since(t);
     t = Clock::now();
-    Blob* marker = dot_find_marker(ring);
+    Blob* marker = dot_find_marker(ring, literal);
     s.start_ms = since(t);
     t = Clock::now();
     s.bytes = dot_read_walk(marker, out, literal);

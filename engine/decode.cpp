@@ -280,8 +280,8 @@ Blob* dot_find_start(Blob* ring, bool literal) noexcept {
     return nullptr;
 }
 
-Blob* dot_find_marker(Blob* ring) noexcept {
-    Blob* start = dot_find_start(ring, false);
+Blob* dot_find_marker(Blob* ring, bool literal) noexcept {
+    Blob* start = dot_find_start(ring, literal);
     if (!start) return nullptr;
     Blob* marker = blob_nearest(start);
     if (!marker) {
@@ -304,7 +304,7 @@ uint32_t dot_read_walk(Blob* marker, FILE* stream, bool literal) noexcept {
 }
 
 uint32_t dot_decode_ring(Blob* ring, FILE* stream, bool literal) noexcept {
-    return dot_read_walk(dot_find_marker(blob_center(ring)), stream, literal);
+    return dot_read_walk(dot_find_marker(blob_center(ring), literal), stream, literal);
 }
 
 uint32_t dot_decode(const char* path, FILE* stream) noexcept {

@@ -23,8 +23,9 @@ Blob* dot_find_start(Blob* ring, bool literal) noexcept;
 
 // In a centred ring: takes the largest blob that scores at least 224 as the start blob (dropping
 // larger ones that score less), removes it and returns its nearest blob, the marker. Null when
-// no blob qualifies or the start blob is alone; the ring is then released.
-Blob* dot_find_marker(Blob* ring) noexcept;
+// no blob qualifies or the start blob is alone; the ring is then released. literal searches
+// the start blob as dot_find_start does.
+Blob* dot_find_marker(Blob* ring, bool literal) noexcept;
 
 // Walks from the marker and turns the blobs' pixel counts into bits, least significant first,
 // writing each whole byte to stream. Releases the ring; returns the bytes written.

@@ -88,7 +88,7 @@ TEST(DotFindMarker, StartBlobMustScoreAtLeast224) {
     block(image.get(), 100, 5, 108, 9);  // 224
     block(image.get(), 120, 5, 50, 10);  // its neighbour
     block(image.get(), 170, 5, 40, 10);
-    Blob* marker = dot_find_marker(blob_center(blob_label(1, image.get())));
+    Blob* marker = dot_find_marker(blob_center(blob_label(1, image.get())), false);
     ASSERT_TRUE(marker);
     EXPECT_EQ(marker->count, 50u);
     int blobs = 0;
@@ -105,7 +105,7 @@ TEST(DotFindMarker, StartBlobMustScoreAtLeast224) {
     block(flat.get(), 5, 5, 120, 10);
     block(flat.get(), 40, 5, 120, 10);
     block(flat.get(), 70, 5, 20, 20);  // a line scores low as well
-    EXPECT_EQ(dot_find_marker(blob_center(blob_label(1, flat.get()))), nullptr);
+    EXPECT_EQ(dot_find_marker(blob_center(blob_label(1, flat.get())), false), nullptr);
     uint32_t result = 99;
     EXPECT_TRUE(decode_mask(flat.get(), &result).empty());
     EXPECT_EQ(result, 0u);
@@ -113,8 +113,8 @@ TEST(DotFindMarker, StartBlobMustScoreAtLeast224) {
     // A start blob without a neighbour.
     Image lone(gray_create(40, 40));
     gray_disc(15, 15, 9, 1, GRAY_SET, lone.get());
-    EXPECT_EQ(dot_find_marker(blob_center(blob_label(1, lone.get()))), nullptr);
-    EXPECT_EQ(dot_find_marker(nullptr), nullptr);
+    EXPECT_EQ(dot_find_marker(blob_center(blob_label(1, lone.get())), false), nullptr);
+    EXPECT_EQ(dot_find_marker(nullptr, false), nullptr);
 }
 
 // The blobs of a ring in ring order from the one given: point and count.
