@@ -1,30 +1,33 @@
 #!/bin/sh
-# The tpic picture through its real peers: \input into a LaTeX document, latex, dvips, and
-# Ghostscript at 300 dpi to a grey PNG, read back by the console program through png.spi into
-# the data file again.   latex_peer.sh TPIC_HOST BIN_DIR OUTPUT_DIR
+# The tpic picture through its real peers: written by the console program (the size typed at
+# the plug-in's prompt), \input into a LaTeX document, latex, dvips, and Ghostscript at 300 dpi
+# to a grey PNG, read back by the console program through png.spi into the data file again.
+#   latex_peer.sh BIN_DIR OUTPUT_DIR
 # Leaves the pages and pictures in OUTPUT_DIR for a person to look at.
 set -eu
-mkdir -p "$3"
-host=$(realpath "$1")
-bin=$(realpath "$2")
-out=$(realpath "$3")
+mkdir -p "$2"
+bin=$(realpath "$1")
+out=$(realpath "$2")
+if [ ! -x "$bin/quorvel" ] || [ ! -f "$bin/png.spi" ] || [ ! -f "$bin/qvtpic.qvp" ]; then
+    echo "FAIL: quorvel, png.spi or qvtpic.qvp is not built in $bin"
+    exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-# Stored under the bare name, so reading back writes it into the current folder: 4 header
-# bytes, the name, its terminator and 37 bytes.
+# Stored under the bare name, so reading back writes it into the current folder.
 printf 'Quorvel keeps a small file on paper.\n' > d
 
 for size in 4000 2000; do
-    rm -f pic.tpic
-    printf '%s\n' "$size" | env -u DISPLAY -u WAYLAND_DISPLAY "$host" encode d pic 1 \
+    rm -f d.tpic
+    printf '%s\n' "$size" | env -u DISPLAY -u WAYLAND_DISPLAY "$bin/quorvel" -write LaTeX2e d \
         > result 2> /dev/null
-    if [ "$(head -n 1 result)" != "43 pic.tpic" ]; then
+    if [ "$(tail -n 1 result)" != "-> d.tpic" ]; then
         echo "FAIL: size $size: $(cat result)"
         exit 1
     fi
-    grep -q "^\\\\begin{picture}($size," pic.tpic || {
-        echo "FAIL: size $size: picture box is $(sed -n 2p pic.tpic)"
+    grep -q "^\\\\begin{picture}($size," d.tpic || {
+        echo "FAIL: size $size: picture box is $(sed -n 2p d.tpic)"
         exit 1
     }
     # An empty page style: a page number would be one more dot on the page.
@@ -32,7 +35,7 @@ for size in 4000 2000; do
 \documentclass{article}
 \pagestyle{empty}
 \begin{document}
-\input{pic.tpic}
+\input{d.tpic}
 \end{document}
 TEX
     latex -interaction=nonstopmode -halt-on-error doc.tex > latex.log 2>&1 || {
@@ -42,7 +45,7 @@ TEX
     }
     dvips -q -o doc.ps doc.dvi
     gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r300 -sOutputFile="page$size.png" doc.ps
-    cp "page$size.png" "$out/" && cp pic.tpic "$out/pic$size.tpic"
+    cp "page$size.png" "$out/" && cp d.tpic "$out/pic$size.tpic"
     # Ink on the page: the dots cover some of it, not all and not none. The same page as raw
     # grey bytes: count the dark ones behind the three header lines.
     gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -r300 -sOutputFile=page.pgm doc.ps
@@ -55,10 +58,6 @@ TEX
         exit 1
     fi
 
-    if [ ! -x "$bin/quorvel" ] || [ ! -f "$bin/png.spi" ]; then
-        echo "FAIL: $bin/quorvel or $bin/png.spi is not built"
-        exit 1
-    fi
     mkdir -p back && rm -f back/d
     (cd back && "$bin/quorvel" "../page$size.png") > read.log 2>&1 || true
     if ! cmp -s d back/d; then
