@@ -28,55 +28,48 @@ void print_usage(const char* argv0) {
                 nullptr);
 }
 
-// Copies the argument into the work buffer; false (and a line naming it) when it cannot fit.
-bool take_argument(WorkBuffer& work, const char* argument) {
+// Reports one file's failure in one line naming the argument; always false.
+bool fail(const char* format, const char* argument) {
+    std::fprintf(stderr, format, argument);
+    return false;
+}
+
+// Starts one file: a copy of its argument in the work buffer and a fresh temporary stream.
+// Null, after the line that names the argument, when either cannot be had.
+TempFile begin_file(WorkBuffer& work, const char* argument) {
     if (std::strlen(argument) >= sizeof work) {
-        std::fprintf(stderr, "name too long: %s\n", argument);
-        return false;
+        fail("name too long: %s\n", argument);
+        return nullptr;
+    }
+    TempFile payload(std::tmpfile());
+    if (!payload) {
+        fail("system error: %s\n", argument);
+        return nullptr;
     }
     std::strcpy(work, argument);
-    return true;
+    return payload;
 }
 
 bool write_file(const char* argument, const char* selection) {
     WorkBuffer work;
-    if (!take_argument(work, argument)) return false;
-    TempFile payload(std::tmpfile());
-    if (!payload) {
-        std::fprintf(stderr, "system error: %s\n", argument);
-        return false;
-    }
-    if (!payload_pack(work, payload.get())) {
-        std::fprintf(stderr, "encode error: %s\n", argument);
-        return false;
-    }
+    TempFile payload = begin_file(work, argument);
+    if (!payload) return false;
+    if (!payload_pack(work, payload.get())) return fail("encode error: %s\n", argument);
     std::rewind(payload.get());
-    if (!dot_encode(payload.get(), work, selection)) {
-        std::fprintf(stderr, "write error: %s\n", argument);
-        return false;
-    }
+    if (!dot_encode(payload.get(), work, selection)) return fail("write error: %s\n", argument);
     std::printf("-> %s\n", work);
     return true;
 }
 
 bool read_file(const char* argument) {
     WorkBuffer work;
-    if (!take_argument(work, argument)) return false;
-    TempFile payload(std::tmpfile());
-    if (!payload) {
-        std::fprintf(stderr, "system error: %s\n", argument);
-        return false;
-    }
-    if (!dot_decode(work, payload.get())) {
-        std::fprintf(stderr, "read error: %s\n", argument);
-        return false;
-    }
+    TempFile payload = begin_file(work, argument);
+    if (!payload) return false;
+    if (!dot_decode(work, payload.get())) return fail("read error: %s\n", argument);
     std::rewind(payload.get());
     work[0] = '\0';  // the stored name is written relative to the current folder
-    if (!payload_unpack(payload.get(), work, sizeof work)) {
-        std::fprintf(stderr, "decode error: %s\n", argument);
-        return false;
-    }
+    if (!payload_unpack(payload.get(), work, sizeof work))
+        return fail("decode error: %s\n", argument);
     std::printf("-> %s\n", work);
     return true;
 }

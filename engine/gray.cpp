@@ -35,7 +35,9 @@ GrayImage* gray_create(uint16_t width, uint16_t height) noexcept {
     return image;
 }
 
-void gray_free(GrayImage* image) noexcept { std::free(image); }
+void gray_free(GrayImage* image) noexcept {
+    std::free(image);
+}
 
 GrayImage* gray_smooth(const GrayImage* source) noexcept {
     if (!source) return nullptr;
@@ -65,9 +67,12 @@ uint32_t gray_threshold(int32_t mode, uint8_t mark, GrayImage* image) noexcept {
     }
     const uint32_t mean = sum / uint32_t(n);
     uint32_t t = 127;
-    if (mode == -2) t = (mean + smallest) / 2;
-    else if (mode == -1 || mode == 1) t = mean;
-    else if (mode == 2) t = (mean + largest) / 2;
+    if (mode == -2)
+        t = (mean + smallest) / 2;
+    else if (mode == -1 || mode == 1)
+        t = mean;
+    else if (mode == 2)
+        t = (mean + largest) / 2;
     const bool dark = mode < 0;
     uint32_t count = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -93,9 +98,12 @@ uint32_t gray_disc(uint16_t cx, uint16_t cy, uint16_t radius, uint8_t value, int
         for (int32_t dx = -r; dx <= r; ++dx) {
             if (int64_t(dx) * dx + int64_t(dy) * dy > r2) continue;
             uint8_t& p = row[cx + dx];
-            if (op == GRAY_CLEAR) p &= uint8_t(~value);
-            else if (op == GRAY_SET) p |= value;
-            else if (op == GRAY_TOGGLE) p ^= value;
+            if (op == GRAY_CLEAR)
+                p &= uint8_t(~value);
+            else if (op == GRAY_SET)
+                p |= value;
+            else if (op == GRAY_TOGGLE)
+                p ^= value;
             ++count;
         }
     }

@@ -10,6 +10,7 @@
 #include "import_internal.h"
 #include "platform.h"
 #include "quorvel.h"
+#include "search_internal.h"
 #include "susie.h"
 
 namespace {
@@ -188,16 +189,10 @@ GrayImage* image_import(const char* path) noexcept {
             if (!file) return nullptr;
             (void)std::fread(header, sizeof header, 1, file.get());
         }
-        char name[QV_PATH_MAX];
-        if (!platform_module_path(name, sizeof name)) return nullptr;
-        char* slash = std::strrchr(name, PLATFORM_SEP);
-        char* tail = slash ? slash + 1 : name;
-        static const char kPattern[] = "*.spi";
-        if (size_t(tail - name) + sizeof kPattern > sizeof name) return nullptr;
-        std::memcpy(tail, kPattern, sizeof kPattern);
+        std::string folder;
         std::vector<std::string> files;
-        if (!platform_find_files(name, files)) return nullptr;
-        const std::string folder(name, tail);
+        if (!search_beside_program("*.spi", folder, files)) return nullptr;
+        char name[QV_PATH_MAX];  // receives each plug-in's version text
         for (const std::string& file : files) {
             std::unique_ptr<void, LibraryCloser> library(platform_load((folder + file).c_str()));
             if (!library) continue;

@@ -6,6 +6,7 @@
 
 #include "platform.h"
 #include "quorvel.h"
+#include "search_internal.h"
 
 namespace {
 struct OutputPlugin {
@@ -18,16 +19,10 @@ struct OutputPlugin {
 // unloaded right after use. Returns false when the search found nothing to try.
 template <class Use>
 bool for_each_plugin(Use use) {
-    char name[QV_PATH_MAX];
-    if (!platform_module_path(name, QV_PATH_MAX - 1)) return false;
-    char* slash = std::strrchr(name, PLATFORM_SEP);
-    char* tail = slash ? slash + 1 : name;
-    static const char kPattern[] = "*.qvp";
-    if (size_t(tail - name) + sizeof kPattern > sizeof name) return false;
-    std::memcpy(tail, kPattern, sizeof kPattern);
+    std::string folder;
     std::vector<std::string> files;
-    if (!platform_find_files(name, files)) return false;
-    const std::string folder(name, tail);
+    if (!search_beside_program("*.qvp", folder, files)) return false;
+    char name[QV_PATH_MAX];
     for (const std::string& file : files) {
         void* library = platform_load((folder + file).c_str());
         if (!library) continue;
@@ -50,6 +45,20 @@ bool describe(const OutputPlugin& plugin, char* name) {
     return usable;
 }
 }  // namespace
+
+bool search_beside_program(const char* pattern, std::string& folder,
+                           std::vector<std::string>& files) {
+    char name[QV_PATH_MAX];
+    if (!platform_module_path(name, QV_PATH_MAX - 1)) return false;
+    char* slash = std::strrchr(name, PLATFORM_SEP);
+    char* tail = slash ? slash + 1 : name;
+    const size_t length = std::strlen(pattern) + 1;
+    if (size_t(tail - name) + length > sizeof name) return false;
+    std::memcpy(tail, pattern, length);
+    if (!platform_find_files(name, files)) return false;
+    folder.assign(name, tail);
+    return true;
+}
 
 int32_t plugin_list(PluginListFn add, void* context) noexcept {
     if (!add) return 0;

@@ -26,8 +26,8 @@ TEST(GrayCreate, SidesFromOneTo4096) {
     struct Case {
         uint16_t w, h;
         bool made;
-    } cases[] = {{4096, 4096, true}, {1, 1, true},    {4097, 1, false},
-                 {1, 4097, false},   {0, 5, false},   {5, 0, false}};
+    } cases[] = {{4096, 4096, true}, {1, 1, true},  {4097, 1, false},
+                 {1, 4097, false},   {0, 5, false}, {5, 0, false}};
     for (const Case& c : cases) {
         Image image(gray_create(c.w, c.h));
         EXPECT_EQ(image != nullptr, c.made) << c.w << "x" << c.h;
@@ -64,14 +64,14 @@ TEST(GrayThreshold, ModesChooseThresholdAndSense) {
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;  // mark 1
     } cases[] = {
-        {-2, {0, 100, 200, 200}, {1, 0, 0, 0}},        // mean 125, darkest 0: T 62
-        {-2, {90, 90, 90, 90}, {0, 0, 0, 0}},          // uniform: nothing strictly below
-        {-1, {0, 100, 200, 200}, {1, 1, 0, 0}},        // below the mean 125
-        {0, {127, 128, 0, 255}, {0, 1, 0, 1}},         // above 127
-        {1, {0, 100, 200, 200}, {0, 0, 1, 1}},         // above the mean
-        {2, {0, 100, 200, 210}, {0, 0, 1, 1}},         // mean 127, brightest 210: T 168
-        {5, {127, 128, 0, 255}, {0, 1, 0, 1}},         // like mode 0
-        {-3, {126, 127, 128, 0}, {1, 0, 0, 1}},        // below 127
+        {-2, {0, 100, 200, 200}, {1, 0, 0, 0}},  // mean 125, darkest 0: T 62
+        {-2, {90, 90, 90, 90}, {0, 0, 0, 0}},    // uniform: nothing strictly below
+        {-1, {0, 100, 200, 200}, {1, 1, 0, 0}},  // below the mean 125
+        {0, {127, 128, 0, 255}, {0, 1, 0, 1}},   // above 127
+        {1, {0, 100, 200, 200}, {0, 0, 1, 1}},   // above the mean
+        {2, {0, 100, 200, 210}, {0, 0, 1, 1}},   // mean 127, brightest 210: T 168
+        {5, {127, 128, 0, 255}, {0, 1, 0, 1}},   // like mode 0
+        {-3, {126, 127, 128, 0}, {1, 0, 0, 1}},  // below 127
     };
     for (const Case& c : cases) {
         Image image = make(2, 2, c.in);

@@ -4,9 +4,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "literal_layout.h"
@@ -52,30 +50,16 @@ FILE* stream_of(const std::vector<uint8_t>& bytes) {
     return f;
 }
 
-// A folder with the recording plug-in beside the "program"; its log lists every call.
-struct Recorder {
-    qvtest::TempDir dir;
-    std::string log = dir / "calls.log";
-    Recorder() {
-        qvtest::stage(dir.path(), {"tp_rec.qvp"});
-        qvtest::run_from(dir.path());
-        setenv("QV_TEST_LOG", log.c_str(), 1);
-    }
-    ~Recorder() { unsetenv("QV_TEST_LOG"); }
-    std::string calls() const {
-        std::ifstream in(log);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+// The recording plug-in beside the "program": its log lists every call.
+struct Recorder : qvtest::PluginFolder {
+    Recorder() : PluginFolder({"tp_rec.qvp"}) {}
 };
 
 TEST(DotPlace, FirstTenDotsOfEveryChain) {
     // Every payload begins with the marker byte 0x0A: bits 0,1,0,1,0,0,0,0.
     const PlacedDot expected[] = {
-        {0, 0, 9, 0},      {-23, 0, 5, 128},  {-21, 17, 4, 58}, {-6, 28, 6, 26},
-        {12, 26, 4, 250},  {25, 13, 6, 223},  {28, -5, 4, 199}, {19, -18, 4, 167},
-        {5, -26, 4, 148},  {-11, -24, 4, 121},
+        {0, 0, 9, 0},     {-23, 0, 5, 128}, {-21, 17, 4, 58},  {-6, 28, 6, 26},  {12, 26, 4, 250},
+        {25, 13, 6, 223}, {28, -5, 4, 199}, {19, -18, 4, 167}, {5, -26, 4, 148}, {-11, -24, 4, 121},
     };
     bool cornered;
     std::vector<PlacedDot> literal = qvtest::literal_layout({0x0A}, &cornered);
@@ -114,8 +98,8 @@ TEST(DotPlace, ExamplePayloadChain) {
 }
 
 TEST(DotPlace, IndexedSearchMatchesLiteralScan) {
-    std::vector<std::vector<uint8_t>> streams = {kExamplePayload, {0xFF, 0x00, 0xFF, 0x00},
-                                                 qvtest::counter_digest_stream(4220)};
+    std::vector<std::vector<uint8_t>> streams = {
+        kExamplePayload, {0xFF, 0x00, 0xFF, 0x00}, qvtest::counter_digest_stream(4220)};
     for (uint32_t seed : {1u, 2u, 3u, 4u}) {
         std::mt19937 rng(seed);
         std::vector<uint8_t> bytes(800 * seed);

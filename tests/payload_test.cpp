@@ -18,7 +18,7 @@ const Bytes kExample = {0x0A, 0x1E, 0x09, 0x00, 0x61, 0x2E, 0x74,
 
 // Runs each test inside its own temporary folder, so relative names land there.
 class Payload : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         old_ = fs::current_path();
         fs::current_path(dir_.path());

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,23 +9,7 @@
 #include "test_support.h"
 
 namespace {
-// A folder with the given plug-ins beside the "program"; the test plug-ins log their calls.
-struct Host {
-    qvtest::TempDir dir;
-    std::string log = dir / "calls.log";
-    explicit Host(const std::vector<std::string>& files) {
-        qvtest::stage(dir.path(), files);
-        qvtest::run_from(dir.path());
-        setenv("QV_TEST_LOG", log.c_str(), 1);
-    }
-    ~Host() { unsetenv("QV_TEST_LOG"); }
-    std::string calls() const {
-        std::ifstream in(log);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-};
+using Host = qvtest::PluginFolder;
 
 std::vector<std::string> list() {
     std::vector<std::string> descriptions;
@@ -45,10 +27,10 @@ const Dot kStart = {0, 0, 9, nullptr};
 TEST(PluginList, UsablePlugInsInNameOrder) {
     Host host({"tp_zero.qvp", "tp_rec.qvp", "tp_single.qvp", "tp_prefix_b.qvp", "tp_full.qvp",
                "tp_prefix_a.qvp", "tp_fail.qvp"});
-    qvtest::write_file(host.dir / "junk.qvp", {'n', 'o', 't'});   // no library at all
-    qvtest::write_file(host.dir / "tp_rec.qvp.txt", {'x'});        // another extension
-    const std::vector<std::string> expected = {"Test Fail", std::string(1023, 'F'),
-                                               "Prefix Alpha", "Prefix Beta", "Test Recorder"};
+    qvtest::write_file(host / "junk.qvp", {'n', 'o', 't'});  // no library at all
+    qvtest::write_file(host / "tp_rec.qvp.txt", {'x'});      // another extension
+    const std::vector<std::string> expected = {"Test Fail", std::string(1023, 'F'), "Prefix Alpha",
+                                               "Prefix Beta", "Test Recorder"};
     EXPECT_EQ(list(), expected);
     // The single-export library is passed over before it is asked anything.
     EXPECT_EQ(host.calls().find("tp_single"), std::string::npos);
@@ -64,22 +46,40 @@ TEST(PluginPlot, ChoiceSelectsByDescriptionPrefix) {
         std::string calls;
     } cases[] = {
         // A failing plug-in does not end the attempt: the next match gets the same path.
-        {"Test", {"tp_fail.qvp", "tp_rec.qvp"}, 1, "out.rec",
+        {"Test",
+         {"tp_fail.qvp", "tp_rec.qvp"},
+         1,
+         "out.rec",
          "tp_fail info 1023\ntp_fail plot -9 -9 9 9 1 out\n"
          "tp_rec info 1023\ntp_rec plot -9 -9 9 9 1 out\n"},
-        {"Test Recorder", {"tp_fail.qvp", "tp_rec.qvp"}, 1, "out.rec",
+        {"Test Recorder",
+         {"tp_fail.qvp", "tp_rec.qvp"},
+         1,
+         "out.rec",
          "tp_fail info 1023\ntp_rec info 1023\ntp_rec plot -9 -9 9 9 1 out\n"},
         {"test recorder", {"tp_rec.qvp"}, 0, "out", "tp_rec info 1023\n"},
         {"Test Recorder!", {"tp_rec.qvp"}, 0, "out", "tp_rec info 1023\n"},
-        {"Prefix", {"tp_prefix_b.qvp", "tp_prefix_a.qvp"}, 1, "out.rec",
+        {"Prefix",
+         {"tp_prefix_b.qvp", "tp_prefix_a.qvp"},
+         1,
+         "out.rec",
          "tp_prefix_a info 1023\ntp_prefix_a plot -9 -9 9 9 1 out\n"},
-        {"Prefix B", {"tp_prefix_b.qvp", "tp_prefix_a.qvp"}, 1, "out.rec",
+        {"Prefix B",
+         {"tp_prefix_b.qvp", "tp_prefix_a.qvp"},
+         1,
+         "out.rec",
          "tp_prefix_a info 1023\ntp_prefix_b info 1023\ntp_prefix_b plot -9 -9 9 9 1 out\n"},
         {"Test", {"tp_single.qvp", "tp_zero.qvp"}, 0, "out", "tp_zero info 1023\n"},
         // No choice: nobody is asked for a description, the first that renders wins.
-        {nullptr, {"tp_fail.qvp", "tp_rec.qvp"}, 1, "out.rec",
+        {nullptr,
+         {"tp_fail.qvp", "tp_rec.qvp"},
+         1,
+         "out.rec",
          "tp_fail plot -9 -9 9 9 1 out\ntp_rec plot -9 -9 9 9 1 out\n"},
-        {"", {"tp_fail.qvp", "tp_rec.qvp"}, 1, "out.rec",
+        {"",
+         {"tp_fail.qvp", "tp_rec.qvp"},
+         1,
+         "out.rec",
          "tp_fail plot -9 -9 9 9 1 out\ntp_rec plot -9 -9 9 9 1 out\n"},
         {"", {"tp_fail.qvp"}, 0, "out", "tp_fail plot -9 -9 9 9 1 out\n"},
     };
@@ -101,7 +101,7 @@ TEST(PluginHost, NothingToFind) {
     EXPECT_STREQ(path, "out");
 
     // The program's own path cannot be had: nothing is searched.
-    qvtest::stage(host.dir.path(), {"tp_rec.qvp"});
+    qvtest::stage(host.path(), {"tp_rec.qvp"});
     qvtest::set_program_path("");
     EXPECT_EQ(list(), std::vector<std::string>{});
     EXPECT_EQ(plugin_plot(&kStart, -9, -9, 9, 9, path, nullptr), 0);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 class Qvbmp : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         library_ = platform_load((qvtest::bin_dir() + "/qvbmp.qvp").c_str());
         ASSERT_NE(library_, nullptr);
@@ -68,14 +68,15 @@ TEST_F(Qvbmp, SingleStartDotByteForByte) {
     const Dot start = {0, 0, 9, nullptr};
     Bytes bmp = plot(&start, -9, -9, 9, 9);
     ASSERT_EQ(bmp.size(), 138u);
-    const Bytes header = {'B', 'M', 138, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,  // file header
-                          40, 0, 0, 0, 19, 0, 0, 0, 19, 0, 0, 0, 1, 0, 1, 0,  // info header
-                          0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                          255, 255, 255, 0, 0, 0, 0, 0};  // white, black
+    const Bytes header = {
+        'B', 'M', 138, 0, 0,  0, 0, 0, 0,   0,   62,  0, 0, 0,        // file header
+        40,  0,   0,   0, 19, 0, 0, 0, 19,  0,   0,   0, 1, 0, 1, 0,  // info header
+        0,   0,   0,   0, 0,  0, 0, 0, 0,   0,   0,   0, 0, 0, 0, 0,
+        0,   0,   0,   0, 0,  0, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0};  // white, black
     EXPECT_EQ(Bytes(bmp.begin(), bmp.begin() + 62), header);
-    EXPECT_EQ(row(bmp, 0), (Bytes{0x00, 0x40, 0x00, 0x00}));   // only the centre column
-    EXPECT_EQ(row(bmp, 1), (Bytes{0x07, 0xFC, 0x00, 0x00}));   // dy = -8
-    EXPECT_EQ(row(bmp, 9), (Bytes{0xFF, 0xFF, 0xE0, 0x00}));   // 19 black pixels
+    EXPECT_EQ(row(bmp, 0), (Bytes{0x00, 0x40, 0x00, 0x00}));  // only the centre column
+    EXPECT_EQ(row(bmp, 1), (Bytes{0x07, 0xFC, 0x00, 0x00}));  // dy = -8
+    EXPECT_EQ(row(bmp, 9), (Bytes{0xFF, 0xFF, 0xE0, 0x00}));  // 19 black pixels
     EXPECT_EQ(row(bmp, 18), (Bytes{0x00, 0x40, 0x00, 0x00}));
 }
 
@@ -102,7 +103,7 @@ TEST_F(Qvbmp, StrideAndOrientation) {
 TEST_F(Qvbmp, Limits) {
     const Dot point = {0, 0, 0, nullptr};
     EXPECT_EQ(plot(&point, 0, 0, 4095, 0).size(), 62u + 4 * 128);  // 4096 units: written
-    EXPECT_TRUE(plot(&point, 0, 0, 4096, 0).empty());               // 4097: refused
+    EXPECT_TRUE(plot(&point, 0, 0, 4096, 0).empty());              // 4097: refused
     EXPECT_TRUE(plot(&point, 0, 0, 0, 4096).empty());
     EXPECT_TRUE(plot(&point, 0, 0, -1, 0).empty());  // a span of 0 units
     // Only the low 16 bits of a bound slot count: 0xABCDFFF7 is -9.

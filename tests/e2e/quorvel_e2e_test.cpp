@@ -19,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 const std::string kProgram = qvtest::bin_dir() + "/quorvel";
 
 class Console : public ::testing::Test {
-protected:
+   protected:
     qvtest::Run quorvel(const std::vector<std::string>& args) {
         return qvtest::run_program(kProgram, args, dir_.path().string());
     }
@@ -50,7 +50,8 @@ protected:
         const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
         const uint8_t sum = payload_sum(body.data(), n, payload_sum(length, 2, 0));
         Bytes out(4 + body.size());
-        out[0] = 0x0A, out[1] = uint8_t(sum + checksumError), out[2] = length[0], out[3] = length[1];
+        out[0] = 0x0A, out[1] = uint8_t(sum + checksumError), out[2] = length[0],
+        out[3] = length[1];
         std::copy(body.begin(), body.end(), out.begin() + 4);
         return out;
     }
@@ -98,8 +99,10 @@ TEST_F(Console, ArgumentsSwitchModes) {
         {{"-write"}, "", "", 0},
         {{"-write", "-write", "b"}, "", "write error: b\n", 1},
         {{"-write", "Nothing like it", "b"}, "", "write error: b\n", 1},
-        {{"-write", "Windows", "-Read", "-read", "-WRITE"}, "",
-         "encode error: -Read\nread error: -WRITE\n", 1},
+        {{"-write", "Windows", "-Read", "-read", "-WRITE"},
+         "",
+         "encode error: -Read\nread error: -WRITE\n",
+         1},
         {{"-write", "", "b"}, "-> b.bmp\n", "", 0},  // empty selection: the first that renders
     };
     for (const Case& c : cases) {
@@ -112,9 +115,11 @@ TEST_F(Console, ArgumentsSwitchModes) {
 
 TEST_F(Console, FilesThatCannotBeWritten) {
     qvtest::write_file(at("empty.txt"), {});
-    qvtest::write_file(at("big.bin"), Bytes(65535 - 7, 'x'));  // with "big.bin" and its terminator: 1 over
+    qvtest::write_file(at("big.bin"),
+                       Bytes(65535 - 7, 'x'));  // with "big.bin" and its terminator: 1 over
     qvtest::Run run = quorvel({"-write", "Windows", "empty.txt", "missing.txt", "big.bin"});
-    EXPECT_EQ(run.err, "encode error: empty.txt\nencode error: missing.txt\nencode error: big.bin\n");
+    EXPECT_EQ(run.err,
+              "encode error: empty.txt\nencode error: missing.txt\nencode error: big.bin\n");
     EXPECT_EQ(after_banner(run.out), "");
     EXPECT_EQ(run.status, 1);
 
@@ -142,8 +147,7 @@ TEST_F(Console, TextAndBinaryFilesRoundTrip) {
     fs::create_directory(at("back/sub"));
     fs::rename(at("notes.txt.bmp"), at("back/notes.txt.bmp"));
     fs::rename(at("sub/all.bin.bmp"), at("back/all.bin.bmp"));
-    qvtest::Run read = qvtest::run_program(kProgram, {"notes.txt.bmp", "all.bin.bmp"},
-                                           at("back"));
+    qvtest::Run read = qvtest::run_program(kProgram, {"notes.txt.bmp", "all.bin.bmp"}, at("back"));
     EXPECT_EQ(after_banner(read.out), "-> notes.txt\n-> sub/all.bin\n") << read.err;
     EXPECT_EQ(read.status, 0);
     EXPECT_EQ(qvtest::read_file(at("back/notes.txt")), text);
@@ -157,8 +161,10 @@ TEST_F(Console, PicturesThatCannotBeRead) {
     const std::string climbing = picture_of(payload("../up.txt", {'u'}), "up");
     const std::string absolute = picture_of(payload("/abs.txt", {'z'}), "abs");
     qvtest::Run run = quorvel({"plain.txt", "empty.bmp", "missing.bmp", bad, climbing, absolute});
-    EXPECT_EQ(run.err, "read error: plain.txt\nread error: empty.bmp\nread error: missing.bmp\n"
-                       "decode error: " + bad + "\ndecode error: " + climbing + "\n");
+    EXPECT_EQ(run.err,
+              "read error: plain.txt\nread error: empty.bmp\nread error: missing.bmp\n"
+              "decode error: " +
+                  bad + "\ndecode error: " + climbing + "\n");
     // A wrong checksum still leaves the file; an absolute name lands inside the folder.
     EXPECT_EQ(qvtest::read_file(at("bad.txt")), (Bytes{'a', 'b', 'c'}));
     EXPECT_FALSE(fs::exists(dir_.path().parent_path() / "up.txt"));

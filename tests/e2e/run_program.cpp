@@ -24,9 +24,7 @@ Run run_program(const std::string& program, const std::vector<std::string>& args
                 const std::string& cwd, const std::string& input) {
     TempDir streams;
     const std::string out = streams / "out", err = streams / "err", in = streams / "in";
-    {
-        std::ofstream(in, std::ios::binary) << input;
-    }
+    { std::ofstream(in, std::ios::binary) << input; }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -21,8 +21,12 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string bin_dir() { return QV_TEST_BIN_DIR; }
-std::string test_plugin_dir() { return QV_TEST_PLUGIN_DIR; }
+std::string bin_dir() {
+    return QV_TEST_BIN_DIR;
+}
+std::string test_plugin_dir() {
+    return QV_TEST_PLUGIN_DIR;
+}
 
 void stage(const fs::path& folder, const std::vector<std::string>& files) {
     for (const std::string& file : files) {
@@ -32,7 +36,24 @@ void stage(const fs::path& folder, const std::vector<std::string>& files) {
     }
 }
 
-void run_from(const fs::path& folder) { set_program_path((folder / "quorvel").string()); }
+void run_from(const fs::path& folder) {
+    set_program_path((folder / "quorvel").string());
+}
+
+PluginFolder::PluginFolder(const std::vector<std::string>& files) {
+    stage(path(), files);
+    run_from(path());
+    setenv("QV_TEST_LOG", (dir_ / "calls.log").c_str(), 1);
+}
+
+PluginFolder::~PluginFolder() {
+    unsetenv("QV_TEST_LOG");
+}
+
+std::string PluginFolder::calls() const {
+    std::vector<uint8_t> log = read_file(dir_ / "calls.log");
+    return std::string(log.begin(), log.end());
+}
 
 std::vector<uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

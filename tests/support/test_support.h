@@ -10,7 +10,7 @@ namespace qvtest {
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+   public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+   private:
     std::filesystem::path path_;
 };
 
@@ -30,6 +30,20 @@ void set_program_path(const std::string& path);
 void stage(const std::filesystem::path& folder, const std::vector<std::string>& files);
 // Places the "program" in folder: the engine then searches plug-ins there.
 void run_from(const std::filesystem::path& folder);
+
+// A temporary folder with the given plug-ins beside the "program"; the test plug-ins append
+// their calls to calls.log there (through QV_TEST_LOG) and calls() reads it.
+class PluginFolder {
+   public:
+    explicit PluginFolder(const std::vector<std::string>& files);
+    ~PluginFolder();
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+    std::string calls() const;
+
+   private:
+    TempDir dir_;
+};
 
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
