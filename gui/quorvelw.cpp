@@ -310,7 +310,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvelw: cannot open a display\n");
         return 0;
     }
-    gtk_window_set_default_icon_name("quorvel");
+    // The same picture as the About box's icon; installed as "quorvel" for the desktop.
+    if (GdkPixbuf* icon = ui_icon_pixbuf()) {
+        gtk_window_set_default_icon(icon);
+        g_object_unref(icon);
+    }
     run();
     return 0;
 }
