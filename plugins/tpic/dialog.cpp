@@ -67,9 +67,8 @@ uint32_t tpic_dialog_gtk() noexcept {
     gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_resizable(window, FALSE);
     gtk_window_set_position(window, GTK_WIN_POS_CENTER);
-    // Modal to the whole program, but owned by none of its windows: the plug-in is not told
-    // the host's window.
-    gtk_window_set_modal(window, TRUE);
+    // Owned by none of the host's windows (the plug-in is not told them) and holding no grab:
+    // the caller waits in the dialog's loop, its other windows stay usable.
 
     GtkWidget* rows = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(window), rows);
