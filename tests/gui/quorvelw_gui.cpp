@@ -321,24 +321,35 @@ TEST_F(Quorvelw, WriteNamesThePicture) {
     EXPECT_GT(fs::file_size(at("notes.txt.bmp")), 62u);  // more than a bitmap's headers
 }
 
-TEST_F(Quorvelw, WriteWithAPlugInThatFails) {
-    // Two plug-ins, the first preselected; the user picks the second, which renders nothing.
+TEST_F(Quorvelw, WriteThroughThePlugInTheUserPicks) {
+    // Two plug-ins each time, the first preselected; the user picks the second. The tpic
+    // plug-in asks for its size in a window of its own, whose field starts at 4000.
     qvtest::write_file(at("notes.txt"), {'x'});
-    start({"qvbmp.qvp", "tp_fail.qvp"});
-    choose(at("notes.txt"));
-    Window dialog = await("MAINDIALOG");
-    // The list starts 22 pixels below the menu bar; its second row lies some 35 pixels lower.
-    const int menu = screen_.height(dialog) - 94;
-    run({"xdotool", "mousemove", "--window", std::to_string(dialog), "434",
-         std::to_string(menu + 22 + 35), "click", "1"});
-    std::this_thread::sleep_for(200ms);
-    keys(dialog, {"alt+w"});
-    expect_message("MESSAGE Quorvel|warning|画像書き込みに失敗しました");
-    EXPECT_EQ(
-        echoed()[0],
-        dialog_line(at("notes.txt"),
-                    "read=0|write=1|list=1|Windows Bitmap;Test Fail|selected=Windows Bitmap"));
-    EXPECT_FALSE(fs::exists(at("notes.txt.bmp")));
+    const struct {
+        std::string plugin, listed, message;
+    } cases[] = {
+        {"tp_fail.qvp", "Test Fail", "MESSAGE Quorvel|warning|画像書き込みに失敗しました"},
+        {"qvtpic.qvp", "LaTeX2e tpic special", "MESSAGE Quorvel|none|変換終了 -> notes.txt.tpic"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.plugin);
+        start({"qvbmp.qvp", c.plugin});
+        choose(at("notes.txt"));
+        Window dialog = await("MAINDIALOG");
+        // The list starts 22 pixels below the menu bar; its second row lies some 35 lower.
+        const int menu = screen_.height(dialog) - 94;
+        run({"xdotool", "mousemove", "--window", std::to_string(dialog), "434",
+             std::to_string(menu + 22 + 35), "click", "1"});
+        std::this_thread::sleep_for(200ms);
+        keys(dialog, {"alt+w"});
+        if (c.plugin == "qvtpic.qvp") keys(await("Qvtpic"), {"Return"});
+        expect_message(c.message);
+        EXPECT_EQ(echoed()[0],
+                  dialog_line(at("notes.txt"), "read=0|write=1|list=1|Windows Bitmap;" + c.listed +
+                                                   "|selected=Windows Bitmap"));
+        EXPECT_FALSE(fs::exists(at("notes.txt.bmp")));
+    }
+    EXPECT_TRUE(fs::exists(at("notes.txt.tpic")));
 }
 
 TEST_F(Quorvelw, WhatTheFileAllowsIsSwitchedOnBeforeTheUserChooses) {
