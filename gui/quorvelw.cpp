@@ -44,17 +44,42 @@ std::string shown(const char* bytes) {
     return text;
 }
 
-// One message box: no owner, the product name as caption, a single OK button.
+// The icon a message box shows, read back from the box itself: "warning" or "none".
+std::string shown_icon(GtkWidget* box) {
+    GtkMessageType type = GTK_MESSAGE_OTHER;
+    g_object_get(box, "message-type", &type, nullptr);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* image = gtk_message_dialog_get_image(GTK_MESSAGE_DIALOG(box));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    const gchar* name = nullptr;
+    if (GTK_IS_IMAGE(image) && gtk_widget_get_visible(image))
+        gtk_image_get_icon_name(GTK_IMAGE(image), &name, nullptr);
+    const bool warning =
+        type == GTK_MESSAGE_WARNING && name && std::strcmp(name, "dialog-warning") == 0;
+    return warning ? "warning" : "none";
+}
+
+// One message box: no owner, the product name as caption, a single OK button. GTK 3 no longer
+// draws the icon of a message type by itself, so a failure gets the warning sign explicitly.
 void show_message(const Report& report) {
     if (report.message.id == 0) return;
     const bool warning = report.message.icon == Icon::Warning;
-    echo_line(std::string("MESSAGE ") + string_text(kCaption) + "|" +
-              (warning ? "warning" : "none") + "|" + report.text);
     GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
                                             warning ? GTK_MESSAGE_WARNING : GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", shown(report.text).c_str());
+    if (warning) {
+        GtkWidget* sign = gtk_image_new_from_icon_name("dialog-warning", GTK_ICON_SIZE_DIALOG);
+        gtk_widget_show(sign);
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(box), sign);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        // Setting an image makes the box a plain message again: it stays a warning.
+        g_object_set(box, "message-type", GTK_MESSAGE_WARNING, nullptr);
+    }
     gtk_window_set_title(GTK_WINDOW(box), string_text(kCaption));
     gtk_window_set_role(GTK_WINDOW(box), "message");
+    echo_line(std::string("MESSAGE ") + gtk_window_get_title(GTK_WINDOW(box)) + "|" +
+              shown_icon(box) + "|" + report.text);
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
     settle();

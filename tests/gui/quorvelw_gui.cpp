@@ -266,6 +266,30 @@ class Quorvelw : public ::testing::Test {
         EXPECT_EQ(lines[1], line);
     }
 
+    // A picture of these payload bytes as the bitmap plug-in draws it, in the data folder.
+    std::string picture_of(const Bytes& payload, const std::string& name) {
+        qvtest::run_from(qvtest::bin_dir());
+        FILE* in = std::tmpfile();
+        std::fwrite(payload.data(), 1, payload.size(), in);
+        std::rewind(in);
+        char path[QV_PATH_MAX];
+        std::snprintf(path, sizeof path, "%s", at(name).c_str());
+        EXPECT_NE(dot_encode(in, path, "Windows"), 0u);
+        std::fclose(in);
+        return path;
+    }
+    static Bytes payload(const std::string& name, const Bytes& data, int checksumError = 0) {
+        Bytes body(name.begin(), name.end());
+        body.push_back(0);
+        body.insert(body.end(), data.begin(), data.end());
+        const uint16_t n = uint16_t(body.size());
+        const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
+        const uint8_t sum = payload_sum(body.data(), n, payload_sum(length, 2, 0));
+        Bytes out{0x0A, uint8_t(sum + checksumError), length[0], length[1]};
+        out.insert(out.end(), body.begin(), body.end());
+        return out;
+    }
+
     Screen screen_;
     qvtest::TempDir program_, data_, home_;
     std::string out_;
@@ -312,13 +336,51 @@ TEST_F(Quorvelw, MainDialogClosesOnlyByItsCloseBoxAndShowsAbout) {
     EXPECT_FALSE(fs::exists(at("notes.txt.bmp")));
 }
 
-TEST_F(Quorvelw, WriteNamesThePicture) {
-    qvtest::write_file(at("notes.txt"), {'k', 'e', 'y', ' ', '=', ' ', '4', '2', '\n'});
+TEST_F(Quorvelw, WriteThenReadBackBesideThePicture) {
+    const Bytes text = {'k', 'e', 'y', ' ', '=', ' ', '4', '2', '\n'};
+    qvtest::write_file(at("notes.txt"), text);
     start({"qvbmp.qvp"});
     choose(at("notes.txt"));
     keys(await("MAINDIALOG"), {"alt+w"});
     expect_message("MESSAGE Quorvel|none|変換終了 -> notes.txt.bmp", "quorvelw-message.png");
-    EXPECT_GT(fs::file_size(at("notes.txt.bmp")), 62u);  // more than a bitmap's headers
+    ASSERT_TRUE(fs::exists(at("notes.txt.bmp")));
+
+    // The payload keeps the bare name: read back in another folder, the file lands there.
+    fs::create_directory(at("back"));
+    fs::rename(at("notes.txt.bmp"), at("back/notes.txt.bmp"));
+    start({"qvbmp.qvp"});
+    choose(at("back/notes.txt.bmp"));
+    Window dialog = await("MAINDIALOG");
+    screenshot(dialog, "quorvelw-main.png");
+    keys(dialog, {"alt+r"});
+    expect_message("MESSAGE Quorvel|none|変換終了 -> notes.txt");
+    EXPECT_EQ(echoed()[0],
+              dialog_line(at("back/notes.txt.bmp"),
+                          "read=1|write=1|list=1|Windows Bitmap|selected=Windows Bitmap"));
+    EXPECT_EQ(qvtest::read_file(at("back/notes.txt")), text);
+    EXPECT_FALSE(fs::exists(home_ / "notes.txt"));  // not in the program's starting folder
+}
+
+TEST_F(Quorvelw, PicturesThatDoNotReadBack) {
+    // A picture without dots; a chain whose checksum is one off, whose file is still written.
+    GrayImage* blank = gray_create(64, 64);
+    ASSERT_NE(gray_write_bmp(at("blank.bmp").c_str(), 1, blank), 0u);
+    gray_free(blank);
+    const std::string bad = picture_of(payload("bad.txt", {'a', 'b', 'c'}, 1), "bad");
+    const struct {
+        std::string picture, message;
+    } cases[] = {
+        {at("blank.bmp"), "MESSAGE Quorvel|warning|画像認識に失敗しました"},
+        {bad, "MESSAGE Quorvel|warning|データのデコードに失敗しました"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        start({"qvbmp.qvp"});
+        choose(c.picture);
+        keys(await("MAINDIALOG"), {"alt+r"});
+        expect_message(c.message, c.picture == bad ? "quorvelw-warning.png" : "");
+    }
+    EXPECT_EQ(qvtest::read_file(at("bad.txt")), (Bytes{'a', 'b', 'c'}));
 }
 
 TEST_F(Quorvelw, WriteThroughThePlugInTheUserPicks) {
