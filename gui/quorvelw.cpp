@@ -340,6 +340,9 @@ int main(int argc, char** argv) {
         gtk_window_set_default_icon(icon);
         g_object_unref(icon);
     }
-    run();
+    try {
+        run();
+    } catch (...) {  // out of memory for a text: nothing more can be shown
+    }
     return 0;
 }
