@@ -104,6 +104,7 @@ TEST_F(Qvbmp, Limits) {
     EXPECT_EQ(plot(&point, 0, 0, 4095, 0).size(), 62u + 4 * 128);  // 4096 units: written
     EXPECT_TRUE(plot(&point, 0, 0, 4096, 0).empty());               // 4097: refused
     EXPECT_TRUE(plot(&point, 0, 0, 0, 4096).empty());
+    EXPECT_TRUE(plot(&point, 0, 0, -1, 0).empty());  // a span of 0 units
     // Only the low 16 bits of a bound slot count: 0xABCDFFF7 is -9.
     const Dot start = {0, 0, 9, nullptr};
     Bytes clean = plot(&start, -9, -9, 9, 9);
