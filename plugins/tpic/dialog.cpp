@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "about.h"
 #include "tpic_internal.h"
@@ -51,10 +50,10 @@ bool display_named() {
 bool gtk_ready() {
     if (gdk_display_get_default()) return true;  // the host runs GTK already
     if (!display_named()) return false;
-    const char* current = std::setlocale(LC_ALL, nullptr);
-    const std::string saved = current ? current : "C";
+    gchar* saved = g_strdup(std::setlocale(LC_ALL, nullptr));
     const bool ready = gtk_init_check(nullptr, nullptr);
-    std::setlocale(LC_ALL, saved.c_str());
+    std::setlocale(LC_ALL, saved ? saved : "C");
+    g_free(saved);
     return ready;
 }
 }  // namespace

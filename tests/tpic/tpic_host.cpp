@@ -6,8 +6,10 @@
 //       the description in a 1024-byte buffer of 'U's, non-'U' bytes up to the last printed,
 //       a NUL as "\0"
 //   tpic_host encode DATAFILE PATH TIMES
-//       packs the file and lays it out as the console does, rendered by "LaTeX2e"
+//       packs the file and lays it out as the console does, rendered by "LaTeX2e"; then
+//       prints "locale NAME", the program's locale, which the plug-in must leave as it was
 // Prints "RESULT PATH" per call on standard output.
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +86,7 @@ int encode(int argc, char** argv) {
         std::printf("%u %s\n", bytes, path);
         std::fflush(stdout);
     }
+    std::printf("locale %s\n", std::setlocale(LC_ALL, nullptr));
     return 0;
 }
 }  // namespace

@@ -325,8 +325,8 @@ TEST_F(TpicPlugin, EncodedFileMakesOneDotLinePerDot) {
     qvtest::TempDir out;
     const HostRun run = run_host({"encode", data, out / "d", "1"}, "\n");
     const size_t payload = 4 + data.size() + 1 + 5;
-    EXPECT_EQ(run.results,
-              std::vector<std::string>{std::to_string(payload) + " " + (out / "d") + ".tpic"});
+    EXPECT_EQ(run.results, (std::vector<std::string>{
+                               std::to_string(payload) + " " + (out / "d") + ".tpic", "locale C"}));
     const auto text = lines(file_text(out / "d.tpic"));
     ASSERT_EQ(text.size(), 3 + 2 + 8 * payload);
     EXPECT_EQ(text.back(), kEndLine);
