@@ -10,7 +10,9 @@ namespace {
 
 constexpr char kBuildTemplate[] = "Build: ";
 
-GdkPixbuf* icon_pixbuf() {
+}  // namespace
+
+GdkPixbuf* ui_icon_pixbuf() noexcept {
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
     if (!loader) return nullptr;
     GdkPixbuf* pixbuf = nullptr;
@@ -22,6 +24,8 @@ GdkPixbuf* icon_pixbuf() {
     g_object_unref(loader);
     return pixbuf;
 }
+
+namespace {
 
 GtkWidget* centred_label(const char* text) {
     GtkWidget* label = gtk_label_new(text);
@@ -65,7 +69,7 @@ void about_show(GtkWindow* owner, const char* name_line, const char* build_date)
     gtk_container_set_border_width(GTK_CONTAINER(grid), 6);
     gtk_container_add(GTK_CONTAINER(window), grid);
 
-    GdkPixbuf* pixbuf = icon_pixbuf();
+    GdkPixbuf* pixbuf = ui_icon_pixbuf();
     GtkWidget* icon = pixbuf ? gtk_image_new_from_pixbuf(pixbuf) : gtk_image_new();
     if (pixbuf) g_object_unref(pixbuf);
     gtk_widget_set_name(icon, "1000");

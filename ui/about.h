@@ -10,6 +10,10 @@
 // to a fresh "Build: " line at every opening. The build line's widget is named "1002".
 void about_show(GtkWindow* owner, const char* name_line, const char* build_date) noexcept;
 
+// The icon the About box shows (32x32, drawn at build time), which is also the dialog
+// program's own icon; the caller owns the reference. Null when it cannot be decoded.
+GdkPixbuf* ui_icon_pixbuf() noexcept;
+
 // Gives widget and everything inside it the installed face standing in for the Windows dialog
 // font windows_face ("ＭＳ 明朝", "MS Serif") at points.
 void ui_apply_font(GtkWidget* widget, const char* windows_face, int points) noexcept;
