@@ -31,19 +31,6 @@ class Payload : public ::testing::Test {
         std::rewind(f);
         return f;
     }
-    // A payload around name and data with a correct header.
-    static Bytes payload(const std::string& name, const Bytes& data) {
-        Bytes body(name.begin(), name.end());
-        body.push_back(0);
-        body.insert(body.end(), data.begin(), data.end());
-        const uint16_t length = uint16_t(body.size());
-        const uint8_t lengthBytes[2] = {uint8_t(length), uint8_t(length >> 8)};
-        uint8_t sum = payload_sum(body.data(), length, payload_sum(lengthBytes, 2, 0));
-        Bytes out(4 + body.size());
-        out[0] = 0x0A, out[1] = sum, out[2] = uint8_t(length), out[3] = uint8_t(length >> 8);
-        std::copy(body.begin(), body.end(), out.begin() + 4);
-        return out;
-    }
     // Unpacks bytes into a 1024-byte buffer holding prefix; returns the result.
     static uint16_t unpack(const Bytes& bytes, char* dir, size_t capacity = QV_PATH_MAX) {
         FILE* in = stream_of(bytes);
@@ -120,7 +107,7 @@ TEST_F(Payload, UnpacksUnderTheStoredName) {
     fs::create_directory("out");
     fs::create_directory("out/sub");
     std::strcpy(dir, "out/");
-    EXPECT_EQ(unpack(payload("sub/b.bin", {0, 1, 2, 0}), dir), 4);
+    EXPECT_EQ(unpack(qvtest::make_payload("sub/b.bin", {0, 1, 2, 0}), dir), 4);
     EXPECT_STREQ(dir, "out/sub/b.bin");
     EXPECT_EQ(qvtest::read_file("out/sub/b.bin"), (Bytes{0, 1, 2, 0}));
 }
@@ -138,11 +125,11 @@ TEST_F(Payload, UnpackRefusesBeforeCreatingAnything) {
         {"length beyond the stream", {0x0A, 0x1E, 0x09, 0x00, 'a', '.', 't', 'x', 't', 0}},
         {"length 0", {0x0A, 0x00, 0x00, 0x00}},
         {"no terminator in the body", noTerminator},
-        {"absolute name kept inside", payload("/", {'x'})},
-        {"climbs out", payload("../escape.txt", {'x'})},
-        {"climbs out below", payload("a/../../escape.txt", {'x'})},
-        {"climbs out with backslashes", payload("..\\escape.txt", {'x'})},
-        {"empty name", payload("", {'x'})},
+        {"absolute name kept inside", qvtest::make_payload("/", {'x'})},
+        {"climbs out", qvtest::make_payload("../escape.txt", {'x'})},
+        {"climbs out below", qvtest::make_payload("a/../../escape.txt", {'x'})},
+        {"climbs out with backslashes", qvtest::make_payload("..\\escape.txt", {'x'})},
+        {"empty name", qvtest::make_payload("", {'x'})},
     };
     for (const Case& c : cases) {
         char dir[QV_PATH_MAX] = "";
@@ -161,11 +148,12 @@ TEST_F(Payload, UnpackRefusesBeforeCreatingAnything) {
 TEST_F(Payload, AbsoluteNameIsWrittenInsideTheFolder) {
     fs::create_directory("out");
     char dir[QV_PATH_MAX] = "out/";
-    EXPECT_EQ(unpack(payload("//etc/quorvel-test.txt", {'x'}), dir), 0);  // no out/etc folder
+    EXPECT_EQ(unpack(qvtest::make_payload("//etc/quorvel-test.txt", {'x'}), dir),
+              0);  // no out/etc folder
     EXPECT_STREQ(dir, "out/etc/quorvel-test.txt");
     fs::create_directory("out/etc");
     std::strcpy(dir, "out/");
-    EXPECT_EQ(unpack(payload("/etc/quorvel-test.txt", {'x'}), dir), 1);
+    EXPECT_EQ(unpack(qvtest::make_payload("/etc/quorvel-test.txt", {'x'}), dir), 1);
     EXPECT_EQ(qvtest::read_file("out/etc/quorvel-test.txt"), Bytes{'x'});
 }
 
@@ -174,12 +162,12 @@ TEST_F(Payload, NameMustFitTheCallersBuffer) {
     char dir[QV_PATH_MAX];
     std::memset(dir, '#', sizeof dir);
     std::strcpy(dir, "0123456789012345678901234/");  // 26 + 1000 + 1 > 1024
-    EXPECT_EQ(unpack(payload(name, {'x'}), dir), 0);
+    EXPECT_EQ(unpack(qvtest::make_payload(name, {'x'}), dir), 0);
     EXPECT_STREQ(dir, "0123456789012345678901234/");
     EXPECT_EQ(dir[27], '#');
     char small[8] = "";
-    EXPECT_EQ(unpack(payload("12345678", {'x'}), small, sizeof small), 0);
-    EXPECT_EQ(unpack(payload("1234567", {'x'}), small, sizeof small), 1);
+    EXPECT_EQ(unpack(qvtest::make_payload("12345678", {'x'}), small, sizeof small), 0);
+    EXPECT_EQ(unpack(qvtest::make_payload("1234567", {'x'}), small, sizeof small), 1);
     EXPECT_STREQ(small, "1234567");
 }
 
@@ -193,7 +181,7 @@ TEST_F(Payload, WhatFailuresLeaveBehind) {
 
     // No data bytes: the file is created empty and the result is 0.
     dir[0] = 0;
-    EXPECT_EQ(unpack(payload("nodata", {}), dir), 0);
+    EXPECT_EQ(unpack(qvtest::make_payload("nodata", {}), dir), 0);
     EXPECT_TRUE(fs::exists("nodata"));
     EXPECT_EQ(fs::file_size("nodata"), 0u);
 

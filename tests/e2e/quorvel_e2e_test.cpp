@@ -31,29 +31,12 @@ class Console : public ::testing::Test {
         return second == std::string::npos ? "" : out.substr(second + 1);
     }
     // A picture of the payload bytes, drawn by the bitmap plug-in as the program would draw it.
+    // A picture of the payload, drawn by the bitmap plug-in of the build.
     std::string picture_of(const Bytes& payload, const std::string& name) {
         qvtest::run_from(qvtest::bin_dir());
-        FILE* in = std::tmpfile();
-        std::fwrite(payload.data(), 1, payload.size(), in);
-        std::rewind(in);
-        char path[QV_PATH_MAX];
-        std::strcpy(path, at(name).c_str());
-        EXPECT_NE(dot_encode(in, path, "Windows"), 0u);
-        std::fclose(in);
-        return path;
-    }
-    static Bytes payload(const std::string& name, const Bytes& data, int checksumError = 0) {
-        Bytes body(name.begin(), name.end());
-        body.push_back(0);
-        body.insert(body.end(), data.begin(), data.end());
-        const uint16_t n = uint16_t(body.size());
-        const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
-        const uint8_t sum = payload_sum(body.data(), n, payload_sum(length, 2, 0));
-        Bytes out(4 + body.size());
-        out[0] = 0x0A, out[1] = uint8_t(sum + checksumError), out[2] = length[0],
-        out[3] = length[1];
-        std::copy(body.begin(), body.end(), out.begin() + 4);
-        return out;
+        std::string drawn = qvtest::draw_bitmap(payload, at(name));
+        EXPECT_EQ(drawn, at(name) + ".bmp");
+        return drawn;
     }
 
     qvtest::TempDir dir_;
@@ -157,9 +140,9 @@ TEST_F(Console, TextAndBinaryFilesRoundTrip) {
 TEST_F(Console, PicturesThatCannotBeRead) {
     qvtest::write_file(at("plain.txt"), {'n', 'o', ' ', 'p', 'i', 'c'});
     qvtest::write_file(at("empty.bmp"), {});
-    const std::string bad = picture_of(payload("bad.txt", {'a', 'b', 'c'}, 1), "bad");
-    const std::string climbing = picture_of(payload("../up.txt", {'u'}), "up");
-    const std::string absolute = picture_of(payload("/abs.txt", {'z'}), "abs");
+    const std::string bad = picture_of(qvtest::make_payload("bad.txt", {'a', 'b', 'c'}, 1), "bad");
+    const std::string climbing = picture_of(qvtest::make_payload("../up.txt", {'u'}), "up");
+    const std::string absolute = picture_of(qvtest::make_payload("/abs.txt", {'z'}), "abs");
     qvtest::Run run = quorvel({"plain.txt", "empty.bmp", "missing.bmp", bad, climbing, absolute});
     EXPECT_EQ(run.err,
               "read error: plain.txt\nread error: empty.bmp\nread error: missing.bmp\n"

@@ -109,22 +109,9 @@ TEST_F(QuorvelwActions, WriteExtendsThePathOrRefusesWithoutWriting) {
 
 // A payload of these bytes under a stored name, drawn as a bitmap at path (+ ".bmp").
 std::string picture(const std::string& path, const std::string& name, const Bytes& data) {
-    Bytes body(name.begin(), name.end());
-    body.push_back(0);
-    body.insert(body.end(), data.begin(), data.end());
-    const uint16_t n = uint16_t(body.size());
-    const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
-    const uint8_t sum = payload_sum(body.data(), n, payload_sum(length, 2, 0));
-    FILE* in = std::tmpfile();
-    const uint8_t head[4] = {0x0A, sum, length[0], length[1]};
-    std::fwrite(head, 1, 4, in);
-    std::fwrite(body.data(), 1, body.size(), in);
-    std::rewind(in);
-    char out[QV_PATH_MAX];
-    std::snprintf(out, sizeof out, "%s", path.c_str());
-    EXPECT_NE(dot_encode(in, out, "Windows"), 0u);
-    std::fclose(in);
-    return out;
+    std::string drawn = qvtest::draw_bitmap(qvtest::make_payload(name, data), path);
+    EXPECT_EQ(drawn, path + ".bmp");
+    return drawn;
 }
 
 TEST_F(QuorvelwActions, ReadKeepsTheStoredNameWithinWhatItsMessageCanShow) {

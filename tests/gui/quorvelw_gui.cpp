@@ -267,27 +267,12 @@ class Quorvelw : public ::testing::Test {
     }
 
     // A picture of these payload bytes as the bitmap plug-in draws it, in the data folder.
+    // A picture of the payload, drawn by the bitmap plug-in of the build.
     std::string picture_of(const Bytes& payload, const std::string& name) {
         qvtest::run_from(qvtest::bin_dir());
-        FILE* in = std::tmpfile();
-        std::fwrite(payload.data(), 1, payload.size(), in);
-        std::rewind(in);
-        char path[QV_PATH_MAX];
-        std::snprintf(path, sizeof path, "%s", at(name).c_str());
-        EXPECT_NE(dot_encode(in, path, "Windows"), 0u);
-        std::fclose(in);
-        return path;
-    }
-    static Bytes payload(const std::string& name, const Bytes& data, int checksumError = 0) {
-        Bytes body(name.begin(), name.end());
-        body.push_back(0);
-        body.insert(body.end(), data.begin(), data.end());
-        const uint16_t n = uint16_t(body.size());
-        const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
-        const uint8_t sum = payload_sum(body.data(), n, payload_sum(length, 2, 0));
-        Bytes out{0x0A, uint8_t(sum + checksumError), length[0], length[1]};
-        out.insert(out.end(), body.begin(), body.end());
-        return out;
+        std::string drawn = qvtest::draw_bitmap(payload, at(name));
+        EXPECT_EQ(drawn, at(name) + ".bmp");
+        return drawn;
     }
 
     Screen screen_;
@@ -366,7 +351,7 @@ TEST_F(Quorvelw, PicturesThatDoNotReadBack) {
     GrayImage* blank = gray_create(64, 64);
     ASSERT_NE(gray_write_bmp(at("blank.bmp").c_str(), 1, blank), 0u);
     gray_free(blank);
-    const std::string bad = picture_of(payload("bad.txt", {'a', 'b', 'c'}, 1), "bad");
+    const std::string bad = picture_of(qvtest::make_payload("bad.txt", {'a', 'b', 'c'}, 1), "bad");
     const struct {
         std::string picture, message;
     } cases[] = {

@@ -1,9 +1,12 @@
 #include "test_support.h"
 
+#include "quorvel.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -53,6 +56,31 @@ PluginFolder::~PluginFolder() {
 std::string PluginFolder::calls() const {
     std::vector<uint8_t> log = read_file(dir_ / "calls.log");
     return std::string(log.begin(), log.end());
+}
+
+std::vector<uint8_t> make_payload(const std::string& name, const std::vector<uint8_t>& data,
+                                  int checksum_error) {
+    std::vector<uint8_t> out(4 + name.size() + 1 + data.size());
+    std::copy(name.begin(), name.end(), out.begin() + 4);
+    std::copy(data.begin(), data.end(), out.begin() + 4 + name.size() + 1);
+    const uint16_t n = uint16_t(out.size() - 4);
+    const uint8_t length[2] = {uint8_t(n), uint8_t(n >> 8)};
+    out[0] = 0x0A;
+    out[1] = uint8_t(payload_sum(out.data() + 4, n, payload_sum(length, 2, 0)) + checksum_error);
+    out[2] = length[0];
+    out[3] = length[1];
+    return out;
+}
+
+std::string draw_bitmap(const std::vector<uint8_t>& bytes, const std::string& path) {
+    std::unique_ptr<FILE, int (*)(FILE*)> in(std::tmpfile(), std::fclose);
+    if (!in) return path;
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), in.get());
+    std::rewind(in.get());
+    char out[QV_PATH_MAX];
+    std::snprintf(out, sizeof out, "%s", path.c_str());
+    dot_encode(in.get(), out, "Windows Bitmap");
+    return out;
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {

@@ -45,6 +45,14 @@ class PluginFolder {
     TempDir dir_;
 };
 
+// The payload of a file stored as name holding data; checksum_error is added to its checksum.
+std::vector<uint8_t> make_payload(const std::string& name, const std::vector<uint8_t>& data,
+                                  int checksum_error = 0);
+// Lays bytes out as a dot chain and has the output plug-in "Windows Bitmap", searched beside
+// the "program" as usual, draw it at path + ".bmp". Returns the name written; path itself
+// when nothing was drawn.
+std::string draw_bitmap(const std::vector<uint8_t>& bytes, const std::string& path);
+
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_stream(FILE* stream);  // from the start to the end
