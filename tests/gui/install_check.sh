@@ -11,6 +11,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail=0
 check() { if ! eval "$1"; then echo "FAILED: $1" >&2; fail=1; fi; }
 check '[ -x "$prefix/lib/quorvel/quorvelw" ] && [ -f "$prefix/lib/quorvel/qvbmp.qvp" ]'
+for spi in bmp png jpeg tiff pnm; do check "[ -f \"\$prefix/lib/quorvel/$spi.spi\" ]"; done
 check '[ "$(readlink "$prefix/bin/quorvelw")" = ../lib/quorvel/quorvelw ]'
 check '[ -x "$prefix/bin/quorvelw" ]'
 check 'identify -format "%w %h %m" "$prefix/share/icons/hicolor/32x32/apps/quorvel.png" | grep -qx "32 32 PNG"'
