@@ -21,10 +21,7 @@ struct GrayDeleter {
     void operator()(GrayImage* image) const { gray_free(image); }
 };
 using Image = std::unique_ptr<GrayImage, GrayDeleter>;
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using qvtest::File;
 
 // A blob of exactly count pixels: rows of width pixels from (x, y), the last row partial.
 void block(GrayImage* image, int x, int y, int count, int width = 10) {
@@ -262,9 +259,9 @@ class DotDecodeTest : public ::testing::Test {
         return path;
     }
     uint32_t decode(const std::string& path, std::vector<uint8_t>* bytes = nullptr) {
-        File stream(std::tmpfile());
-        uint32_t result = dot_decode(path.c_str(), stream.get());
-        if (bytes) *bytes = qvtest::read_stream(stream.get());
+        uint32_t result = 0;
+        std::vector<uint8_t> read = qvtest::decode_picture(path, &result);
+        if (bytes) *bytes = read;
         return result;
     }
 };

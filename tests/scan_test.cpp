@@ -22,10 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using qvpic::Image;
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using qvtest::File;
 
 struct Variant {
     const char* name;
@@ -120,13 +117,9 @@ class ScannedPictures : public ::testing::Test {
 
     // The payload's bitmap, one unit a pixel, as grey.
     Image draw(const std::vector<uint8_t>& payload, const std::string& name) {
-        File stream(std::tmpfile());
-        std::fwrite(payload.data(), 1, payload.size(), stream.get());
-        std::rewind(stream.get());
-        char path[QV_PATH_MAX] = {};
-        std::snprintf(path, sizeof path, "%s", (dir / name).c_str());
-        EXPECT_EQ(dot_encode(stream.get(), path, "Windows"), payload.size());
-        return Image(image_import(path));
+        const std::string path = qvtest::draw_bitmap(payload, dir / name);
+        EXPECT_EQ(path, (dir / name) + ".bmp");
+        return Image(image_import(path.c_str()));
     }
 
     Outcome reads(const GrayImage* page, const Variant& v, const std::vector<uint8_t>& payload) {
@@ -163,9 +156,7 @@ class ScannedPictures : public ::testing::Test {
         const std::string path = dir / (v.jpeg ? "scan.jpg" : "scan.png");
         EXPECT_TRUE(v.jpeg ? qvpic::write_jpeg(path, picture.get(), v.jpeg)
                            : qvpic::write_png(path, picture.get()));
-        File stream(std::tmpfile());
-        dot_decode(path.c_str(), stream.get());
-        std::vector<uint8_t> read = qvtest::read_stream(stream.get());
+        std::vector<uint8_t> read = qvtest::decode_picture(path);
         // Specks and broken dots send the walk astray; the fast search must go the same way.
         EXPECT_EQ(read, literal_decode(path)) << v.name;
         const bool ok = read.size() >= payload.size() &&

@@ -314,17 +314,12 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL IsSupported(const char*, const void* heade
 QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, uint32_t flag,
                                                  PlatformHandle* info, PlatformHandle* bits,
                                                  SusieProgress, int32_t) noexcept {
-    if (!spi::picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
-    try {
+    return spi::get_picture(buf, len, flag, info, bits, [&]() -> int32_t {
         spi::Bytes file;
         uint64_t size = 0;
         if (!spi::read_file(buf, kReadLimit, file, size)) return SUSIE_READ_ERROR;
         Header h;
         if (!parse_header(file.data(), file.size(), h)) return SUSIE_BAD_DATA;
         return Reader(file, h).read(info, bits);
-    } catch (const std::bad_alloc&) {
-        return SUSIE_NO_MEMORY;
-    } catch (...) {
-        return SUSIE_BAD_DATA;
-    }
+    });
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -55,6 +56,22 @@ using File = std::unique_ptr<FILE, FileCloser>;
 constexpr bool picture_args_ok(const char* buf, int32_t len, uint32_t flag,
                                const PlatformHandle* info, const PlatformHandle* bits) {
     return buf && len == 0 && (flag & 7) == 0 && info && bits;
+}
+
+// GetPicture's frame, the same in every plug-in: checks the arguments, then runs read(), which
+// returns a GetPicture result; no exception leaves it (no memory is SUSIE_NO_MEMORY, anything
+// else thrown while reading is SUSIE_BAD_DATA).
+template <class Read>
+int32_t get_picture(const char* buf, int32_t len, uint32_t flag, const PlatformHandle* info,
+                    const PlatformHandle* bits, Read read) noexcept {
+    if (!picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        return SUSIE_NO_MEMORY;
+    } catch (...) {
+        return SUSIE_BAD_DATA;
+    }
 }
 
 // Little- and big-endian fields of a byte block whose size the caller has checked.

@@ -134,8 +134,7 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL IsSupported(const char*, const void* heade
 QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, uint32_t flag,
                                                  PlatformHandle* info, PlatformHandle* bits,
                                                  SusieProgress, int32_t) noexcept {
-    if (!spi::picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
-    try {
+    return spi::get_picture(buf, len, flag, info, bits, [&]() -> int32_t {
         auto job = std::make_unique<Job>();
         spi::File file = spi::open_file(buf, job->file_size);
         if (!file) return SUSIE_READ_ERROR;
@@ -146,7 +145,5 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, u
         job->errors.pub.output_message = no_output;
         if (!decode(*job)) return job->result;
         return job->dib.deliver(info, bits);
-    } catch (...) {  // std::bad_alloc
-        return SUSIE_NO_MEMORY;
-    }
+    });
 }

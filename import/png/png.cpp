@@ -96,10 +96,6 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL IsSupported(const char*, const void* heade
 QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, uint32_t flag,
                                                  PlatformHandle* info, PlatformHandle* bits,
                                                  SusieProgress, int32_t) noexcept {
-    if (!spi::picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
-    try {
-        return read_png(buf, info, bits);
-    } catch (...) {  // std::bad_alloc from the composition buffer
-        return SUSIE_NO_MEMORY;
-    }
+    return spi::get_picture(buf, len, flag, info, bits,
+                            [&]() -> int32_t { return read_png(buf, info, bits); });
 }

@@ -157,13 +157,10 @@ QV_EXTERN_C QV_EXPORT int32_t QV_CALL IsSupported(const char*, const void* heade
 QV_EXTERN_C QV_EXPORT int32_t QV_CALL GetPicture(const char* buf, int32_t len, uint32_t flag,
                                                  PlatformHandle* info, PlatformHandle* bits,
                                                  SusieProgress, int32_t) noexcept {
-    if (!spi::picture_args_ok(buf, len, flag, info, bits)) return SUSIE_NOT_SUPPORTED;
-    try {
+    return spi::get_picture(buf, len, flag, info, bits, [&]() -> int32_t {
         uint64_t size = 0;
         spi::File file = spi::open_file(buf, size);
         if (!file) return SUSIE_READ_ERROR;
         return Reader(file.get()).read(size, info, bits);
-    } catch (...) {  // std::bad_alloc
-        return SUSIE_NO_MEMORY;
-    }
+    });
 }

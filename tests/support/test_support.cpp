@@ -73,7 +73,7 @@ std::vector<uint8_t> make_payload(const std::string& name, const std::vector<uin
 }
 
 std::string draw_bitmap(const std::vector<uint8_t>& bytes, const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> in(std::tmpfile(), std::fclose);
+    File in(std::tmpfile());
     if (!in) return path;
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), in.get());
     std::rewind(in.get());
@@ -81,6 +81,13 @@ std::string draw_bitmap(const std::vector<uint8_t>& bytes, const std::string& pa
     std::snprintf(out, sizeof out, "%s", path.c_str());
     dot_encode(in.get(), out, "Windows Bitmap");
     return out;
+}
+
+std::vector<uint8_t> decode_picture(const std::string& path, uint32_t* result) {
+    File stream(std::tmpfile());
+    const uint32_t count = dot_decode(path.c_str(), stream.get());
+    if (result) *result = count;
+    return read_stream(stream.get());
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {

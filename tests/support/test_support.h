@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,14 @@ class PluginFolder {
    private:
     TempDir dir_;
 };
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Reads the picture at path with dot_decode; the bytes written, and the result in *result.
+std::vector<uint8_t> decode_picture(const std::string& path, uint32_t* result = nullptr);
 
 // The payload of a file stored as name holding data; checksum_error is added to its checksum.
 std::vector<uint8_t> make_payload(const std::string& name, const std::vector<uint8_t>& data,
